@@ -1,0 +1,47 @@
+// Pronto learned-code form of a decoded result.
+#include <initializer_list>
+
+#include "codara/codara.h"
+#include "liblog/log.h"
+
+LOG_MODULE("lib/libcodara/pronto");
+
+namespace {
+
+// Writes stop at the end of the pronto array; a form that does not fit is cut.
+struct pronto_writer {
+  ir_prot *ir;
+  void put(uint32_t word) {
+    if (ir->pronto_len < IR_MAX_EDGES) ir->pronto[ir->pronto_len++] = static_cast<uint16_t>(word);
+  }
+};
+
+constexpr uint16_t kUnitUs = 26;  // one period of the ~38 kHz carrier
+
+bool has_nec_repeat(rc_proto p) {
+  return p == RC_PROTO_NEC || p == RC_PROTO_NEC32 || p == RC_PROTO_NEC_APPLE;
+}
+
+}  // namespace
+
+extern "C" void pronto_encode(struct ir_prot *ir, uint16_t ik_delay) {
+  pronto_writer w{ir};
+  const uint16_t n = ir->len;
+  const bool nec = has_nec_repeat(ir->protocol);
+  w.put(0);    // learned code
+  w.put(109);  // frequency word, ~38 kHz
+  w.put(static_cast<uint16_t>(n / 2 + 1));
+  w.put(nec ? 2 : 0);
+  for (uint16_t i = 0; i < n && i < IR_MAX_EDGES; ++i) w.put(ir->buf[i] / kUnitUs);
+  if (nec) {
+    w.put(1521);  // gap closing the once sequence
+    for (uint16_t word : {342, 86, 21, 3658}) w.put(word);  // NEC repeat frame and its gap
+    return;
+  }
+  if (ik_delay != 0) {
+    w.put(static_cast<uint16_t>(ik_delay * 1000 / kUnitUs));
+  } else {
+    LOGI("ik_delay = 0");
+    w.put(1923);  // 50 ms
+  }
+}

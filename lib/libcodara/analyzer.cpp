@@ -18,9 +18,8 @@ IR_PROTOCOL_ANALYZER *analyzer_of(ll_t *node) {
 }
 
 #define FOR_EACH_ANALYZER(a)                                                                      \
-  if (!codara::ll_empty(&registered_analyzers))                                                   \
-    for (ll_t *n_ = registered_analyzers.next; n_ != &registered_analyzers; n_ = n_->next)        \
-      if (IR_PROTOCOL_ANALYZER *a = analyzer_of(n_); true)
+  for (ll_t *n_ = registered_analyzers.next; n_ != &registered_analyzers; n_ = n_->next) \
+    if (IR_PROTOCOL_ANALYZER *a = analyzer_of(n_); true)
 
 // Smallest penalty among the enabled analyzers; on a tie the earlier one stays.
 IR_PROTOCOL_ANALYZER *get_closest_proto() {
@@ -104,7 +103,7 @@ void _register_protocol_iranalyzer(struct protocol *p) {
     return;
   }
   LOGD("registering: %s", p->name);
-  codara::ll_add_tail(&registered_analyzers, &a->node);
+  ll_add_tail(&a->node, &registered_analyzers);
   a->enabled = 1;
 }
 

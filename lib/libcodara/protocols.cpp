@@ -46,9 +46,7 @@ const IR_PROTOCOL_HANDLER *handler_of(const struct protocol *p) {
   return static_cast<const IR_PROTOCOL_HANDLER *>(p->iface);
 }
 
-struct protocol *record_of(ll_t *node) {
-  return reinterpret_cast<struct protocol *>(reinterpret_cast<char *>(node) - offsetof(struct protocol, node));
-}
+struct protocol *record_of(ll_t *node) { return ll_entry(node, struct protocol, node); }
 
 bool serves(const IR_PROTOCOL_HANDLER *h, rc_proto protocol) {
   auto v = static_cast<uint32_t>(protocol);
@@ -83,7 +81,6 @@ void init_lib() {
 
 // First registered handler serving `protocol`; later ones are never consulted.
 struct protocol *find_handler(rc_proto protocol) {
-  if (codara::ll_empty(&registered_protocols)) return nullptr;
   for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) {
     struct protocol *rec = record_of(n);
     if (serves(handler_of(rec), protocol)) return rec;
@@ -122,7 +119,7 @@ void _register_protocol_irprotocol(struct protocol *p) {
     return;
   }
   LOGD("registering: %s", p->name);
-  codara::ll_add_tail(&registered_protocols, &p->node);
+  ll_add_tail(&p->node, &registered_protocols);
   if (handler_of(p)->protocols == 0) {
     LOGD("caching unknown handler");
     unknown = p;
@@ -161,21 +158,19 @@ int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
 
   memset(p, 0, sizeof(*p));
   bool found = false;
-  if (!codara::ll_empty(&registered_protocols)) {
-    for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) {
-      struct protocol *rec = record_of(n);
-      LOGV("checking: %s", rec->name);
-      const IR_PROTOCOL_HANDLER *h = handler_of(rec);
-      if (!serves(h, matched)) continue;
-      LOGV("handler match: %s", rec->name);
-      if (h->decode == nullptr) {
-        LOGE("no valid decoder for protocol");
-        return reject(p);
-      }
-      if (h->decode(&t, p) < 0) return reject(p);
-      found = true;
-      break;
+  for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) {
+    struct protocol *rec = record_of(n);
+    LOGV("checking: %s", rec->name);
+    const IR_PROTOCOL_HANDLER *h = handler_of(rec);
+    if (!serves(h, matched)) continue;
+    LOGV("handler match: %s", rec->name);
+    if (h->decode == nullptr) {
+      LOGE("no valid decoder for protocol");
+      return reject(p);
     }
+    if (h->decode(&t, p) < 0) return reject(p);
+    found = true;
+    break;
   }
   if (!found) {
     if (unknown == nullptr) return reject(p);
@@ -250,7 +245,6 @@ int _transmit_raw(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat) {
 void ir_enabled_protocols(void) {
   puts("Enabled Protocols");
   puts("-----------------");
-  if (codara::ll_empty(&registered_protocols)) return;
   for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) puts(record_of(n)->name);
 }
 

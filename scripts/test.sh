@@ -5,5 +5,5 @@ cd "$(dirname "$0")/.."
 preset=${1:-dev}
 scripts/install-deps.sh
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset"
+cmake --build --preset "$preset" -j "${ZV_JOBS:-$(nproc)}"
 ctest --preset "$preset"

@@ -1,0 +1,26 @@
+// The library before its one-time registration has run: each test needs a process
+// of its own (ctest runs every test separately).
+#include <gtest/gtest.h>
+
+#include "tests/codara/support.h"
+
+namespace {
+
+TEST(BeforeRegistration, TxFindsNoHandlerAndSaysNothing) {
+  LogCapture cap;
+  EXPECT_EQ(ir_tx(RC_PROTO_NEC, 0x1234, 1), -1);
+  EXPECT_EQ(cap.all(), "");
+  std::vector<uint16_t> e{9000, 4500, 560};
+  EXPECT_EQ(analyze_protocol(e.data(), 3), RC_PROTO_UNKNOWN);  // no analyzer yet
+  EXPECT_EQ(unknown, nullptr);
+}
+
+TEST(BeforeRegistration, TransmitWithoutCallbackIsRefused) {
+  LogCapture cap;
+  uint16_t frame[] = {9000, 4500, 560};
+  EXPECT_EQ(_transmit_raw(frame, 3, 40, 1), -1);
+  EXPECT_EQ(codara_test::unlined(cap.text(1)),
+            "[E] lib/libcodara/protocols _transmit_raw(#): No IR transmit callback registered\n");
+}
+
+}  // namespace

@@ -1,0 +1,331 @@
+// codara: decode IR captures, encode scancodes, list what libcodara knows.
+//
+// Exit status: 0 all went well; 1 some input could not be used (unreadable file, malformed
+// number, over-long capture) or a frame could not be encoded; 2 bad command line.
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "capture_formats.h"
+#include "codara/codara.h"
+#include "codara/logging.h"
+
+namespace codara_cli {
+namespace {
+
+constexpr std::size_t kMaxInputBytes = 64u << 20;
+
+int noop_tx(uint16_t *, uint16_t, uint16_t, uint8_t) { return 0; }
+
+// The library registers its analyzers and handlers on first use; listings need them now.
+// Registering a callback is the one entry point that does this without decoding anything.
+void ensure_registered() { ir_register_tx(noop_tx); }
+
+void error(const std::string &msg) { std::fprintf(stderr, "codara: %s\n", msg.c_str()); }
+
+bool read_input(const std::string &path, std::string &text) {
+  bool is_stdin = path == "-";
+  FILE *f = is_stdin ? stdin : std::fopen(path.c_str(), "rb");
+  const std::string name = is_stdin ? std::string("standard input") : path;
+  if (!f) {
+    error("cannot read " + name + ": " + std::strerror(errno));
+    return false;
+  }
+  char buf[65536];
+  std::size_t n;
+  bool ok = true;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    if (text.size() + n > kMaxInputBytes) {
+      error("cannot read " + name + ": larger than 64 MiB");
+      ok = false;
+      break;
+    }
+    text.append(buf, n);
+  }
+  if (ok && std::ferror(f)) {
+    error("cannot read " + name + ": " + std::strerror(errno));
+    ok = false;
+  }
+  if (!is_stdin) std::fclose(f);
+  return ok;
+}
+
+std::string hex_words(const uint16_t *w, std::size_t n) {
+  std::string s;
+  char b[8];
+  for (std::size_t i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, i ? " %04X" : "%04X", w[i]);
+    s += b;
+  }
+  return s;
+}
+
+std::string description(const ir_prot &p) {
+  std::string d(p.desc, strnlen(p.desc, sizeof p.desc));
+  while (!d.empty() && d.back() == ' ') d.pop_back();
+  return d;
+}
+
+const char *short_name(int proto) { return enum_to_str(static_cast<rc_proto>(proto)); }
+
+struct DecodeOptions {
+  std::vector<std::string> files;
+  bool json = false;
+};
+
+int decode(const DecodeOptions &o) {
+  std::vector<std::string> inputs = o.files.empty() ? std::vector<std::string>{"-"} : o.files;
+  bool prefix = inputs.size() > 1;
+  int status = 0;
+  for (const std::string &in : inputs) {
+    std::string text;
+    if (!read_input(in, text)) {
+      status = 1;
+      continue;
+    }
+    const std::string src = in == "-" ? "<stdin>" : in;
+    for (const Capture &c : parse_captures(text)) {
+      std::string where = src + ":" + std::to_string(c.line);
+      if (!c.error.empty()) {
+        error(where + ": " + c.error);
+        status = 1;
+        continue;
+      }
+      ir_packet pkt{};
+      std::copy(c.edges.begin(), c.edges.end(), pkt.buf);
+      pkt.len = uint16_t(c.edges.size());
+      pkt.elapsed = elapsed_ms(c);
+      ir_prot p{};
+      if (ir_decode_packet(&pkt, &p) < 0) {
+        error(where + ": the decoder refused the capture");
+        status = 1;
+        continue;
+      }
+      uint16_t len = std::min<uint16_t>(p.len, IR_MAX_EDGES);
+      uint16_t plen = std::min<uint16_t>(p.pronto_len, IR_MAX_EDGES);
+      if (o.json) {
+        nlohmann::json j = {
+            {"source", src},
+            {"line", c.line},
+            {"format", format_name(c.format)},
+            {"edges_in", c.edges.size()},
+            {"protocol", short_name(p.protocol)},
+            {"protocol_id", int(p.protocol)},
+            {"scancode", p.scancode},
+            {"fullcode", p.fullcode},
+            {"bits", p.bits},
+            {"hash", p.hash},
+            {"repeat", int(p.repeat)},
+            {"desc", description(p)},
+            {"edges", std::vector<uint16_t>(p.buf, p.buf + len)},
+            {"pronto", hex_words(p.pronto, plen)},
+        };
+        std::puts(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+      } else {
+        std::printf("%s%-10s 0x%08X  %s  hash=0x%08X\n", prefix ? (where + ": ").c_str() : "",
+                    short_name(p.protocol), p.scancode, description(p).c_str(), p.hash);
+      }
+    }
+  }
+  return status;
+}
+
+struct EncodeOptions {
+  std::string protocol;
+  std::string scancode;
+  std::string format = "raw";
+  int count = 1;
+};
+
+bool parse_protocol(std::string name, rc_proto &out) {
+  for (char &ch : name) ch = char(std::toupper(static_cast<unsigned char>(ch)));
+  if (name.rfind("RC_PROTO_", 0) == 0) name.erase(0, 9);
+  out = str_to_enum(name.c_str());
+  return out != RC_PROTO_UNKNOWN || name == "UNKNOWN";
+}
+
+bool parse_scancode(const std::string &s, uint32_t &out) {
+  bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+  std::string digits = hex ? s.substr(2) : s;
+  if (digits.empty() || digits.size() > (hex ? 8u : 10u)) return false;
+  uint64_t v = 0;
+  for (char ch : digits) {
+    int d;
+    if (ch >= '0' && ch <= '9')
+      d = ch - '0';
+    else if (hex && std::isxdigit(static_cast<unsigned char>(ch)))
+      d = std::tolower(static_cast<unsigned char>(ch)) - 'a' + 10;
+    else
+      return false;
+    v = v * (hex ? 16 : 10) + uint64_t(d);
+  }
+  if (v > 0xFFFFFFFFull) return false;
+  out = uint32_t(v);
+  return true;
+}
+
+void print_frame(const ir_packet &pkt, rc_proto proto, const std::string &format) {
+  if (format == "raw") {
+    std::string s;
+    for (uint16_t i = 0; i < pkt.len; ++i) s += (i ? (i % 2 ? " -" : " +") : "+") + std::to_string(pkt.buf[i]);
+    std::puts(s.c_str());
+  } else if (format == "mode2") {
+    // The frame, then the silence it wants after it (joined to a closing space, if any).
+    for (uint16_t i = 0; i < pkt.len; ++i) {
+      uint32_t d = pkt.buf[i];
+      if (i + 1 == pkt.len && i % 2) d += uint32_t(pkt.elapsed) * 1000;
+      std::printf("%s %u\n", i % 2 ? "space" : "pulse", d);
+    }
+    if (pkt.len % 2 && pkt.elapsed) std::printf("space %u\n", unsigned(pkt.elapsed) * 1000);
+  } else {
+    ir_prot p{};
+    p.protocol = proto;
+    std::copy(pkt.buf, pkt.buf + pkt.len, p.buf);
+    p.len = pkt.len;
+    pronto_encode(&p, pkt.elapsed);
+    std::puts(hex_words(p.pronto, std::min<uint16_t>(p.pronto_len, IR_MAX_EDGES)).c_str());
+  }
+}
+
+int encode(const EncodeOptions &o) {
+  rc_proto proto;
+  if (!parse_protocol(o.protocol, proto)) {
+    error("unknown protocol '" + o.protocol + "' (codara protocols lists them)");
+    return 2;
+  }
+  uint32_t scancode;
+  if (!parse_scancode(o.scancode, scancode)) {
+    error("malformed scancode '" + o.scancode + "': expected a 32-bit decimal or 0x-hex number");
+    return 2;
+  }
+  for (int n = 0; n < o.count; ++n) {
+    ir_packet pkt{};
+    if (ir_encode(proto, scancode, &pkt) != 0) {
+      error(std::string("no encoder for ") + short_name(proto));
+      return 1;
+    }
+    // The registry reports success whenever an encoder ran; an encoder that declines leaves
+    // the frame empty.
+    if (pkt.len == 0 || pkt.len > IR_MAX_EDGES) {
+      error(std::string("the ") + short_name(proto) + " encoder produced no frame");
+      return 1;
+    }
+    // The Pronto form needs room for its header and closing words.
+    if (o.format == "pronto" && 4u + pkt.len + 5u > IR_MAX_EDGES) {
+      error("frame too long for the Pronto form");
+      return 1;
+    }
+    print_frame(pkt, proto, o.format);
+  }
+  return 0;
+}
+
+std::string mask_names(uint64_t mask) {
+  if (!mask) return "(default handler)";
+  std::string s;
+  for (int b = 0; b < 64; ++b)
+    if (mask >> b & 1) s += (s.empty() ? "" : " ") + std::string(short_name(b));
+  return s;
+}
+
+// Whether the handler's encoder gives a frame: encoders may exist and still decline.
+bool encodes(uint64_t mask) {
+  for (int b = 0; b < 64; ++b) {
+    if (!(mask >> b & 1)) continue;
+    ir_packet pkt{};
+    int saved = get_loglevel();
+    set_loglevel(0);
+    int rc = ir_encode(static_cast<rc_proto>(b), 0, &pkt);
+    set_loglevel(saved);
+    if (rc == 0 && pkt.len > 0) return true;
+  }
+  return false;
+}
+
+int protocols() {
+  ensure_registered();
+  std::printf("Handlers, in lookup order:\n");
+  std::printf("  %-10s %-8s %-7s %-7s %s\n", "NAME", "CARRIER", "DECODE", "ENCODE", "PROTOCOLS");
+  for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) {
+    const protocol *rec = ll_entry(n, protocol, node);
+    const auto *h = static_cast<const IR_PROTOCOL_HANDLER *>(rec->iface);
+    std::printf("  %-10s %-8u %-7s %-7s %s\n", rec->name, h->carrier, h->decode ? "yes" : "no",
+                h->encode && encodes(h->protocols) ? "yes" : "no", mask_names(h->protocols).c_str());
+  }
+  std::printf("\nAnalyzers, in tie-break order:\n");
+  for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next)
+    std::printf("  %s\n", ll_entry(n, IR_PROTOCOL_ANALYZER, node)->name);
+  return 0;
+}
+
+int run(int argc, char **argv) {
+  CLI::App app{"Decode IR captures and encode scancodes with libcodara."};
+  app.require_subcommand(1);
+  int log_level = -1;
+  app.add_option("--log-level", log_level, "libcodara log level: 0 off, 1 errors, 2 +warnings (default), "
+                                           "3 info, 4 debug, 5 verbose")
+      ->check(CLI::Range(0, 5));
+  app.add_flag_callback("--version", [] {
+    std::printf("codara %s\n", ir_lib_version());
+    throw CLI::Success();
+  }, "Print the library version and exit");
+
+  DecodeOptions dopt;
+  CLI::App *dec = app.add_subcommand("decode", "Decode captures from files or standard input");
+  dec->add_option("files", dopt.files,
+                  "Capture files (mode2, ir-ctl text, duration lists, Pronto hex); '-' or none "
+                  "reads standard input");
+  dec->add_flag("--json", dopt.json, "One JSON object per capture");
+  dec->footer(
+      "Formats, mixed freely: 'pulse N'/'space N' lines (mode2; a blank line, a 'timeout' line\n"
+      "or a space above 14000 us ends a capture), one capture per line as '+889 -889 +1778'\n"
+      "(ir-ctl) or '889 889 1778' / '889,889,1778', and Pronto learned codes '0000 006D ...'.");
+
+  EncodeOptions eopt;
+  CLI::App *enc = app.add_subcommand("encode", "Encode a scancode into one frame");
+  enc->add_option("protocol", eopt.protocol, "Protocol short name, e.g. NEC, RC5, RC6_0, SONY12")->required();
+  enc->add_option("scancode", eopt.scancode, "Scancode, decimal or 0x-hex")->required();
+  enc->add_option("-f,--format", eopt.format, "Output: raw (ir-ctl '+a -b' text), mode2 or pronto")
+      ->check(CLI::IsMember({"mode2", "raw", "pronto"}))
+      ->capture_default_str();
+  enc->add_option("-n,--count", eopt.count, "Number of successive frames (toggle bits advance)")
+      ->check(CLI::Range(1, 100))
+      ->capture_default_str();
+
+  CLI::App *pro = app.add_subcommand("protocols", "List the protocol handlers and analyzers");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success &e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError &e) {
+    app.exit(e);
+    return 2;
+  }
+  if (log_level >= 0) set_loglevel(log_level);
+  if (dec->parsed()) return decode(dopt);
+  if (enc->parsed()) return encode(eopt);
+  if (pro->parsed()) return protocols();
+  return 2;
+}
+
+}  // namespace
+}  // namespace codara_cli
+
+int main(int argc, char **argv) {
+  try {
+    return codara_cli::run(argc, argv);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "codara: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "codara: unexpected failure\n");
+  }
+  return 3;
+}

@@ -267,7 +267,7 @@ int protocols() {
 
 int run(int argc, char **argv) {
   CLI::App app{"Decode IR captures and encode scancodes with libcodara."};
-  app.require_subcommand(1);
+  app.require_subcommand(0, 1);  // a missing one is reported below, an unknown word by CLI11
   int log_level = -1;
   app.add_option("--log-level", log_level, "libcodara log level: 0 off, 1 errors, 2 +warnings (default), "
                                            "3 info, 4 debug, 5 verbose")
@@ -313,6 +313,7 @@ int run(int argc, char **argv) {
   if (dec->parsed()) return decode(dopt);
   if (enc->parsed()) return encode(eopt);
   if (pro->parsed()) return protocols();
+  std::fprintf(stderr, "A subcommand is required: decode, encode or protocols\nRun with --help for more information.\n");
   return 2;
 }
 

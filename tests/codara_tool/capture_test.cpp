@@ -30,6 +30,8 @@ struct Case {
   std::vector<Edges> want;
 };
 
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
 class Formats : public testing::TestWithParam<Case> {};
 
 TEST_P(Formats, GiveTheEdgesAReceiverWouldHandOver) {
@@ -77,6 +79,8 @@ struct Bad {
   std::size_t line;
   const char *message;
 };
+
+void PrintTo(const Bad &c, std::ostream *os) { *os << c.name; }
 
 class Errors : public testing::TestWithParam<Bad> {};
 

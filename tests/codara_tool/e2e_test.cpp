@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -30,7 +31,10 @@ std::string slurp(const std::string &path) {
   return s.str();
 }
 
-std::string tmp(const std::string &name) { return testing::TempDir() + "codara_e2e_" + name; }
+// CTest runs the cases in parallel processes: every file name carries the process id.
+std::string tmp(const std::string &name) {
+  return testing::TempDir() + "codara_e2e_" + std::to_string(getpid()) + "_" + name;
+}
 
 void spit(const std::string &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
 
@@ -93,6 +97,8 @@ struct SampleCase {
   const char *handler;
   std::vector<Expect> want;
 };
+
+void PrintTo(const SampleCase &c, std::ostream *os) { *os << c.file; }
 
 class Samples : public testing::TestWithParam<SampleCase> {};
 
@@ -273,6 +279,8 @@ struct ErrCase {
   std::string err;  // expected on stderr (a substring)
 };
 
+void PrintTo(const ErrCase &c, std::ostream *os) { *os << c.name; }
+
 std::string repeated(const std::string &s, int n) {
   std::string r;
   for (int i = 0; i < n; ++i) r += s;
@@ -364,6 +372,8 @@ struct RoundTrip {
   const char *decoded_as;  // "" = the same protocol
   uint32_t mask;           // scancode bits the protocol carries
 };
+
+void PrintTo(const RoundTrip &c, std::ostream *os) { *os << c.encode_as; }
 
 class RoundTrips : public testing::TestWithParam<RoundTrip> {};
 

@@ -1,0 +1,618 @@
+// The device library's front end: the one open dongle of the process, the table
+// chosen for its generation, and the exported calls that forward into it.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "libzivra/common/zivra_common.h"
+#include "liblog/log.h"
+#include "zivra/zivra.h"
+
+LOG_MODULE("lib/libzivra/zivra_driver");
+
+namespace {
+
+using builder_t = zv_iface_t *(*)();
+
+// Builders per selection row. A null entry is a generation whose module is not in
+// the library yet: such a dongle opens as not supported. Wiring one in is a
+// matter of naming its builder here.
+constexpr builder_t kBlVer1 = nullptr;    // zv_bl_ver1_init
+constexpr builder_t kBlVer2 = nullptr;    // zv_bl_ver2_init
+constexpr builder_t kBlVer3 = nullptr;    // zv_bl_ver3_init
+constexpr builder_t kBlVer3p1 = nullptr;  // zv_bl_ver3p1_init
+constexpr builder_t kBlVer3p2 = nullptr;  // zv_bl_ver3p2_init
+constexpr builder_t kBlVer3p3 = nullptr;  // zv_bl_ver3p3_init
+constexpr builder_t kFwVer1 = nullptr;    // zv_fw_ver1_init
+constexpr builder_t kFwVer2 = nullptr;    // zv_fw_ver2_init
+constexpr builder_t kFwVer2p1 = nullptr;  // zv_fw_ver2p1_init
+constexpr builder_t kFwVer3p0 = nullptr;  // zv_fw_ver3p0_init
+constexpr builder_t kFwVer3p9 = nullptr;  // zv_fw_ver3p9_init
+// Generation 4 by minor version 0..10: zv_fw_ver4p0_init .. zv_fw_ver4p10_init.
+constexpr builder_t kFwVer4[11] = {
+    zv_fw_ver4p0_init,  // 4.0
+    nullptr,            // 4.1
+    nullptr,            // 4.2
+    nullptr,            // 4.3
+    nullptr,            // 4.4
+    nullptr,            // 4.5
+    nullptr,            // 4.6
+    nullptr,            // 4.7
+    nullptr,            // 4.8
+    nullptr,            // 4.9
+    nullptr,            // 4.10
+};
+
+zv_iface_t *build(builder_t b) { return b != nullptr ? b() : nullptr; }
+
+// ---- process-wide state: one open dongle ----
+zv_iface_t *iface = nullptr;
+dev_t *dev = nullptr;
+int fw_state = 0;
+float (*_zv_version)(dev_t *) = nullptr;
+int (*_zv_major_version)(dev_t *) = nullptr;
+int (*_zv_minor_version)(dev_t *) = nullptr;
+int (*_zv_patch_version)(dev_t *) = nullptr;
+
+void install_hid_getters() {
+  _zv_version = zivra::transport_get_version;
+  _zv_major_version = zivra::transport_major_version;
+  _zv_minor_version = zivra::transport_minor_version;
+  _zv_patch_version = zivra::transport_patch_version;
+}
+
+void install_libusb_getters() {
+  _zv_version = zivra::libusb_zv_version;
+  _zv_major_version = zivra::libusb_major_version;
+  _zv_minor_version = zivra::libusb_minor_version;
+  _zv_patch_version = zivra::libusb_patch_version;
+}
+
+// "usb_if" payload: selector word 1 (the auxiliary interface), then the enable byte.
+int send_usb_if(dev_t *d, uint8_t en) {
+  uint8_t buf[32] = {};
+  buf[0] = 1;
+  buf[4] = en;
+  return dev_send_cmd(d, "usb_if", buf, sizeof buf);
+}
+
+// A dongle was found but its version has no table: drop the handle.
+void forget_unsupported() {
+  LOGD("device not supported");
+  if (dev != nullptr) dev_close(dev);
+  dev = nullptr;
+  free(iface);
+  iface = nullptr;
+}
+
+int open_device(unsigned int VID, const char *mfg, int interface, bool alt) {
+  // A dongle left open would leak its handle and table: close it first.
+  if (iface != nullptr || dev != nullptr) zv_close_device();
+
+  fw_state = zv_open_hid(&iface, &dev, VID, mfg, interface);
+  if (fw_state == 1 || fw_state == 2) {
+    LOGD("device found, state: %d", fw_state);
+    if (alt && fw_state == 2) send_usb_if(dev, 1);
+    install_hid_getters();
+    return fw_state;
+  }
+  if (fw_state == -ZV_UNKNOWN_DEV) {
+    forget_unsupported();
+    return -1;
+  }
+  fw_state = zv_open_libusb(&iface, &dev, VID, mfg);
+  if (fw_state == 1 || fw_state == 2) {
+    LOGD("device found, state: %d", fw_state);
+    install_libusb_getters();
+    return fw_state;
+  }
+  if (fw_state == -ZV_UNKNOWN_DEV) forget_unsupported();
+  return -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- selection ----
+
+zv_iface_t *determine_iface(int state, int major, int minor) {
+  LOGD("fw_state: %s", state == 2 ? "firmware" : "bootloader");
+  LOGD("version: %d.%d", major, minor);
+  if (state == 1) {
+    switch (major) {
+      case 1:
+        LOGD("initializing btldr ver1");
+        return build(kBlVer1);
+      case 2:
+        if (minor == 0)
+          LOGD("initializing btldr ver2.0");
+        else if (minor == 1)
+          LOGD("initializing btldr ver2.1");
+        else
+          LOGD("unknown minor, initializing v2.0");
+        return build(kBlVer2);
+      case 3:
+        switch (minor) {
+          case 0:
+            LOGD("initializing btldr ver3.0");
+            return build(kBlVer3);
+          case 1:
+            LOGD("initializing btldr ver3.1");
+            return build(kBlVer3p1);
+          case 2:
+            LOGD("found stage 2 bootloader");
+            return build(kBlVer3p2);
+          case 3:
+            LOGD("initializing btldr ver3.3");
+            return build(kBlVer3p3);
+          default:
+            LOGD("unknown version");
+            return nullptr;
+        }
+      case -1:
+        LOGE("can not read version, unplug/plug device");
+        return nullptr;
+      default:
+        LOGE("version: %d not supported", major);
+        return nullptr;
+    }
+  }
+  switch (major) {
+    case 0:
+      LOGD("major version 0, initializing fw ver1");
+      return build(kFwVer1);
+    case 1:
+      LOGD("initializing fw ver1");
+      return build(kFwVer1);
+    case 2:
+      if (minor == 0) {
+        LOGD("initializing fw ver2.0");
+        return build(kFwVer2);
+      }
+      if (minor >= 1 && minor <= 6) {
+        LOGD("initializing fw ver2.%d", minor);
+        return build(kFwVer2p1);
+      }
+      LOGD("unknown minor version, using 2.0");
+      return build(kFwVer2);
+    case 3:
+      switch (minor) {
+        case 0:
+          LOGD("initializing fw ver3.0");
+          return build(kFwVer3p0);
+        case 1:
+          LOGD("initializing fw ver3.1");
+          return build(kFwVer3p0);
+        case 2:
+          return build(kFwVer3p0);
+        case 6:
+          LOGD("initializing fw ver3.6");
+          return build(kFwVer3p0);
+        case 7:
+          LOGD("initializing fw ver3.7");
+          return build(kFwVer3p0);
+        case 9:
+          LOGD("initializing fw ver3.9");
+          return build(kFwVer3p9);
+        case 11:
+          LOGD("initializing fw ver3.11");
+          return build(kFwVer3p9);
+        case 12:
+          LOGD("initializing fw ver3.12");
+          return build(kFwVer3p9);
+        default:
+          return build(kFwVer3p9);
+      }
+    case 4:
+      if (minor >= 0 && minor <= 10) {
+        LOGD("initializing fw ver4.%d", minor);
+        return build(kFwVer4[minor]);
+      }
+      LOGE("unsupported fw v:%d.%d", 4, minor);
+      return nullptr;
+    case 255:
+      LOGD("beta firmware, initializing fw ver2");
+      return build(kFwVer2);
+    case -1:
+      LOGE("can not read version, unplug/plug device");
+      return nullptr;
+    default:
+      LOGD("firmware version: v%d.%d not supported", major, minor);
+      return nullptr;
+  }
+}
+
+// ---- opening, closing, versions ----
+
+int zv_open_device(unsigned int VID, const char *mfg) { return open_device(VID, mfg, 0, false); }
+
+int zv_open_device_alt(unsigned int VID, const char *mfg) { return open_device(VID, mfg, 2, true); }
+
+void zv_close_device(void) {
+  LOGD("closing device");
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return;
+  }
+  // Switching the auxiliary interface off fails on firmware without it; stay quiet.
+  int level = get_loglevel();
+  set_loglevel(0);
+  if (iface->dev != nullptr) send_usb_if(iface->dev, 0);
+  set_loglevel(level);
+
+  if (dev != nullptr) dev_close(dev);
+  LOGD("freeing iface");
+  free(iface);
+  iface = nullptr;
+  dev = nullptr;
+  _zv_version = nullptr;
+  _zv_major_version = nullptr;
+  _zv_minor_version = nullptr;
+  _zv_patch_version = nullptr;
+}
+
+int zv_fw_state(void) { return fw_state; }
+
+float zv_version(void) {
+  if (_zv_version == nullptr) {
+    LOGE("something bad happened");
+    return -1;
+  }
+  return _zv_version(dev);
+}
+
+int zv_major_version(void) {
+  if (_zv_major_version == nullptr) {
+    LOGE("something bad happened");
+    return -1;
+  }
+  return _zv_major_version(dev);
+}
+
+int zv_minor_version(void) {
+  if (_zv_minor_version == nullptr) {
+    LOGE("something bad happened");
+    return -1;
+  }
+  return _zv_minor_version(dev);
+}
+
+int zv_patch_version(void) {
+  if (_zv_patch_version == nullptr) {
+    LOGE("something bad happened");
+    return -1;
+  }
+  return _zv_patch_version(dev);
+}
+
+char *zv_version_str(void) {
+  static char version[50];
+  if (iface == nullptr) {
+    LOGE("pointer to handle is invalid");
+    return nullptr;
+  }
+  if (_zv_major_version == nullptr) {
+    LOGE("no major version function");
+    return nullptr;
+  }
+  if (_zv_minor_version == nullptr) {
+    LOGE("no minor version function");
+    return nullptr;
+  }
+  if (_zv_patch_version == nullptr) {
+    LOGE("no patch version function");
+    return nullptr;
+  }
+  int major = _zv_major_version(dev);
+  if (major < 0) return nullptr;
+  int minor = _zv_minor_version(dev);
+  if (minor < 0) return nullptr;
+  int patch = _zv_patch_version(dev);
+  if (patch < 0) return nullptr;
+  snprintf(version, sizeof version, "%d.%d.%d", major, minor, patch);
+  LOGD("version: %s", version);
+  return version;
+}
+
+const char *zv_lib_version(void) { return "3.27.10-39-gb76f58e4"; }
+
+}  // extern "C"
+
+// ---- forwarders ----
+
+// The common pattern: -19 without a dongle, -12 without the operation, otherwise
+// the operation's own result.
+#define ZV_FORWARD_AS(ret, name, slot, params, args, msg)    \
+  extern "C" ret name params {                              \
+    if (iface == nullptr) {                                 \
+      LOGD("pointer to handle is invalid");                 \
+      return static_cast<ret>(-ZV_ERROR_T_COUNT);           \
+    }                                                       \
+    if (iface->slot == nullptr) {                           \
+      LOGD(msg);                                            \
+      return static_cast<ret>(-ZV_EWRONGDEV);               \
+    }                                                       \
+    return iface->slot args;                                \
+  }
+#define ZV_FORWARD(ret, name, params, args) \
+  ZV_FORWARD_AS(ret, name, name, params, args, "invalid operation for this device or version")
+#define ZV_FORWARD_FW(ret, name, params, args) \
+  ZV_FORWARD_AS(ret, name, name, params, args, "invalid operation for this device or fw version")
+
+ZV_FORWARD(int, zv_leave_bootloader, (void), ())
+ZV_FORWARD(int, zv_reboot, (void), ())
+ZV_FORWARD(int, zv_set_delete, (int wait), (wait))
+ZV_FORWARD(int, zv_set_record, (const char *key, int wait), (key, wait))
+ZV_FORWARD(int, zv_set_record_api, (int mode, int modifier, int key, int wait),
+           (mode, modifier, key, wait))
+ZV_FORWARD(int, zv_set_record_api_new, (int report_id, int modifier, int key, int wait),
+           (report_id, modifier, key, wait))
+ZV_FORWARD(int, zv_set_normal, (void), ())
+ZV_FORWARD(int, zv_set_interrupt, (int timeout), (timeout))
+ZV_FORWARD(int, zv_delete_buttons, (const char *user_input), (user_input))
+ZV_FORWARD(int, zv_set_noise_cancel, (int val), (val))
+ZV_FORWARD(int, zv_get_noise_cancel, (void), ())
+ZV_FORWARD(int, zv_set_sensitivity, (int val), (val))
+ZV_FORWARD(int, zv_get_sensitivity, (void), ())
+ZV_FORWARD(int, zv_set_interkey_delay, (int val), (val))
+ZV_FORWARD(int, zv_get_interkey_delay, (void), ())
+ZV_FORWARD(int, zv_enable_rom_table, (uint32_t table, uint8_t en), (table, en))
+ZV_FORWARD(int, zv_get_rom_table, (uint32_t table), (table))
+ZV_FORWARD(int, zv_clear_state, (void), ())
+ZV_FORWARD(int, zv_display_config, (void), ())
+ZV_FORWARD(int, zv_format_config, (void), ())
+ZV_FORWARD(int, zv_save_config, (const char *user_file), (user_file))
+ZV_FORWARD(int, zv_load_config, (const char *user_file), (user_file))
+ZV_FORWARD(int, zv_keys_recorded, (void), ())
+ZV_FORWARD(int, zv_keys_remaining, (void), ())
+ZV_FORWARD(uint32_t, zv_fw_scm_hash, (void), ())
+ZV_FORWARD(int, zv_set_debug_pipe, (uint32_t pipe, uint8_t en), (pipe, en))
+ZV_FORWARD(int, zv_get_debug_pipe, (uint32_t pipe), (pipe))
+ZV_FORWARD(int, zv_normalize_config, (void), ())
+ZV_FORWARD(int, zv_unit_test, (void), ())
+ZV_FORWARD(int, zv_set_record_lp, (const char *key, int wait), (key, wait))
+ZV_FORWARD(int, zv_set_record_macro, (const char *key, int wait), (key, wait))
+ZV_FORWARD(int, zv_usb_iface_en, (usb_iface_type type, uint8_t en), (type, en))
+ZV_FORWARD(int, zv_last_hash, (void), ())
+ZV_FORWARD(int, zv_rb_settings_set, (uint32_t wake_en, uint8_t high_add, uint8_t low_add),
+           (wake_en, high_add, low_add))
+ZV_FORWARD(int, zv_rb_settings_get, (uint32_t * wake_en, uint8_t *high_add, uint8_t *low_add),
+           (wake_en, high_add, low_add))
+ZV_FORWARD(int, zv_rb_wake_sig, (uint16_t * buf, uint8_t len), (buf, len))
+ZV_FORWARD_AS(int, zv_record_toggle, zv_set_record_toggle, (int wait), (wait),
+              "invalid operation for this device or version")
+
+ZV_FORWARD_FW(int, zv_set_sleep_detect, (int val), (val))
+ZV_FORWARD_FW(int, zv_get_sleep_detect, (void), ())
+ZV_FORWARD_FW(int, zv_set_builtin_profile_support, (int val), (val))
+ZV_FORWARD_FW(int, zv_get_builtin_profile_support, (void), ())
+ZV_FORWARD_FW(int, zv_set_sequence_modifiers, (int val), (val))
+ZV_FORWARD_FW(int, zv_get_sequence_modifiers, (void), ())
+
+namespace {
+
+// The string forwarders report both failures as null.
+char *forward_str(char *(*zv_iface::*slot)()) {
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return nullptr;
+  }
+  if (iface->*slot == nullptr) {
+    LOGD("invalid operation for this device or version");
+    return nullptr;
+  }
+  return (iface->*slot)();
+}
+
+int ir_packet_poll(struct ir_packet *ir) {
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return -ZV_ERROR_T_COUNT;
+  }
+  if (iface->zv_ir_packet_poll == nullptr) {
+    LOGD("invalid operation for this device or version");
+    return -ZV_EWRONGDEV;
+  }
+  if (ir == nullptr) {
+    LOGE("invalid pointer to buffer");
+    return -1;
+  }
+  return iface->zv_ir_packet_poll(iface, ir);
+}
+
+}  // namespace
+
+extern "C" {
+
+int zv_product_type(void) {
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return -ZV_ERROR_T_COUNT;
+  }
+  if (iface->zv_product_type == nullptr) {
+    LOGD("invalid operation for this device or version");
+    return 2;  // the standard variant
+  }
+  return iface->zv_product_type();
+}
+
+int zv_get_state(void) {
+  // A bootloader has no record or delete mode.
+  if (zv_fw_state() == 1) return ZV_STATE_PLAYBACK;
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return -ZV_ERROR_T_COUNT;
+  }
+  if (iface->zv_get_state == nullptr) {
+    LOGD("invalid operation for this device or version");
+    return -ZV_EWRONGDEV;
+  }
+  return iface->zv_get_state();
+}
+
+char *zv_fw_branch(void) { return forward_str(&zv_iface::zv_fw_branch); }
+char *zv_fw_config(void) { return forward_str(&zv_iface::zv_fw_config); }
+char *zv_fw_dirty(void) { return forward_str(&zv_iface::zv_fw_dirty); }
+
+char *zv_get_sku(void) {
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return nullptr;
+  }
+  if (iface->zv_get_sku == nullptr) {
+    LOGE("invalid operation for this device or version");
+    return nullptr;
+  }
+  return iface->zv_get_sku();
+}
+
+int zv_log(char *buf) {
+  if (iface == nullptr) {
+    LOGE("pointer to handle is invalid");
+    return -1;
+  }
+  if (iface->zv_log == nullptr) {
+    LOGE("invalid operation for this device or version");
+    return -ZV_EWRONGDEV;
+  }
+  return iface->zv_log(buf);
+}
+
+int zv_eeprom_peek(int address) {
+  if (iface == nullptr) {
+    LOGE("pointer to handle is invalid");
+    return -ZV_ERROR_T_COUNT;
+  }
+  if (iface->zv_eeprom_peek == nullptr) {
+    LOGE("invalid operation for this device or version");
+    return -ZV_EWRONGDEV;
+  }
+  return iface->zv_eeprom_peek(static_cast<uint32_t>(address));
+}
+
+int zv_eeprom_poke(uint16_t address, uint16_t data) {
+  if (iface == nullptr) {
+    LOGE("pointer to handle is invalid");
+    return -ZV_ERROR_T_COUNT;
+  }
+  if (iface->zv_eeprom_poke == nullptr) {
+    LOGE("invalid operation for this device or version");
+    return -ZV_EWRONGDEV;
+  }
+  return iface->zv_eeprom_poke(address, data);
+}
+
+int zv_delete_index(int index) {
+  if (iface == nullptr) {
+    LOGE("pointer to handle is invalid");
+    return -1;
+  }
+  if (iface->zv_delete_index == nullptr) {
+    LOGD("invalid operation for this device or version");
+    return -ZV_EWRONGDEV;
+  }
+  return iface->zv_delete_index(index);
+}
+
+int zv_ir_packet_poll(struct ir_packet *ir) { return ir_packet_poll(ir); }
+
+int zv_irfuck(struct ir_packet *ir) { return ir_packet_poll(ir); }
+
+void zv_dev_flush(void) {
+  if (iface == nullptr || dev == nullptr) return;
+  LOGI("flushing");
+  dev_flush(dev);
+}
+
+// ---- command gateways ----
+
+int _zv_send_msg(const char *cmd, uint8_t *data, uint32_t len) {
+  return dev_send_cmd(dev, cmd, data, len);
+}
+
+int _zv_send_data(uint8_t *data, uint32_t len) { return dev_send_data(dev, data, len); }
+
+int zv_send_msg(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue, uint16_t wIndex,
+                unsigned char *data, uint16_t wLength, unsigned int timeout) {
+  libusb_msg msg;
+  memset(&msg, 0, sizeof msg);
+  msg.bmRequestType = bmRequestType;
+  msg.bRequest = bRequest;
+  msg.wValue = wValue;
+  msg.wIndex = wIndex;
+  msg.wLength = wLength;
+  msg.timeout = timeout;
+  if (dev == nullptr) return -ZV_ERROR_T_COUNT;
+  if (wLength > sizeof msg.buf) {
+    LOGE("length specified too large for packed message");
+    return -1;
+  }
+  if (wLength > 0) memcpy(msg.buf, data, wLength);
+  // Any word but "libusb_interrupt" selects a control transfer.
+  int r = dev_send_cmd(dev, "NULL", reinterpret_cast<uint8_t *>(&msg), sizeof msg);
+  if (wLength > 0) memcpy(data, msg.buf, wLength);
+  return r;
+}
+
+int zv_set_interrupt_ep(unsigned char endpoint, unsigned char *data, int length, int *transferred,
+                        unsigned int timeout) {
+  // The backend reads the record whole; give it the size of a control record.
+  union {
+    libusb_interrupt rec;
+    libusb_msg room;
+  } u;
+  memset(&u, 0, sizeof u);
+  u.rec.endpoint = endpoint;
+  u.rec.buf = data;
+  u.rec.length = length;
+  u.rec.transferred = transferred;
+  u.rec.timeout = timeout;
+  if (dev == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return -ZV_ERROR_T_COUNT;
+  }
+  int r = dev_send_cmd(dev, "libusb_interrupt", reinterpret_cast<uint8_t *>(&u),
+                       sizeof(libusb_msg));
+  if (r < 0) LOGD("%s", libusb_error_text(r));
+  return 0;
+}
+
+}  // extern "C"
+
+namespace {
+
+// Bits 1 and 2 of the settings word at address 3 read as 2 mark the Orbis variant.
+void zv_set_product_orbis() {
+  int v = zv_eeprom_peek(3);
+  if (v < 0) {
+    LOGE("Error reading byte");
+    return;
+  }
+  v &= ~0x6;
+  v |= 0x4;
+  if (zv_eeprom_poke(3, static_cast<uint16_t>(v)) < 0) LOGE("failed to update settings");
+}
+
+}  // namespace
+
+extern "C" {
+
+int zv_initialize_product(int product) {
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return -ZV_ERROR_T_COUNT;
+  }
+  if (product == 2) {
+    // the standard variant needs nothing
+  } else if (product == 3) {
+    zv_set_product_orbis();
+  } else {
+    LOGE("Unknown Product ID");
+  }
+  return 0;
+}
+
+void zv_libusb_logging(int enable) { (void)enable; }
+
+}  // extern "C"

@@ -15,27 +15,28 @@
 #define ZV_SOURCE_DIR_DEFAULT "."
 #endif
 
-// Sends file descriptor 1 to a temporary file for the object's lifetime.
-class StdoutCapture {
+// Sends a file descriptor (with its stdio stream) to a temporary file for the
+// object's lifetime.
+class FdCapture {
  public:
-  StdoutCapture() {
-    fflush(stdout);
-    saved_ = dup(1);
+  FdCapture(int fd, FILE *stream) : fd_(fd), stream_(stream) {
+    fflush(stream_);
+    saved_ = dup(fd_);
     file_ = tmpfile();
-    dup2(fileno(file_), 1);
+    dup2(fileno(file_), fd_);
   }
-  ~StdoutCapture() {
-    fflush(stdout);
-    dup2(saved_, 1);
+  ~FdCapture() {
+    fflush(stream_);
+    dup2(saved_, fd_);
     close(saved_);
     fclose(file_);
   }
-  StdoutCapture(const StdoutCapture &) = delete;
-  StdoutCapture &operator=(const StdoutCapture &) = delete;
+  FdCapture(const FdCapture &) = delete;
+  FdCapture &operator=(const FdCapture &) = delete;
 
   // Everything written so far.
   std::string text() {
-    fflush(stdout);
+    fflush(stream_);
     std::string s;
     char buf[4096];
     off_t end = lseek(fileno(file_), 0, SEEK_END);
@@ -49,8 +50,17 @@ class StdoutCapture {
   }
 
  private:
+  int fd_;
+  FILE *stream_;
   int saved_ = -1;
   FILE *file_ = nullptr;
+};
+
+struct StdoutCapture : FdCapture {
+  StdoutCapture() : FdCapture(1, stdout) {}
+};
+struct StderrCapture : FdCapture {
+  StderrCapture() : FdCapture(2, stderr) {}
 };
 
 // 1-based line of the single line of <source root>/<module>.cpp that contains

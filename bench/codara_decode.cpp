@@ -43,11 +43,13 @@ std::vector<uint16_t> capture(int edges) {
       e.push_back(560);
       return e;
     }
-    default: {  // 99: Panasonic 48-bit
+    default: {  // 99: Panasonic 48-bit: maker 0x02 0x20, D 0x12, S 0x34, F 0x56, check
+      constexpr uint64_t bits = 0x02ull | 0x20ull << 8 | 0x12ull << 16 | 0x34ull << 24 | 0x56ull << 32 |
+                                uint64_t{0x12 ^ 0x34 ^ 0x56} << 40;
       std::vector<uint16_t> e{3600, 1600};
       for (int b = 0; b < 48; ++b) {
         e.push_back(445);
-        e.push_back((0x4004'0100'BCBDull >> b) & 1 ? 1335 : 445);
+        e.push_back((bits >> b) & 1 ? 1335 : 445);
       }
       e.push_back(400);
       return e;

@@ -90,3 +90,16 @@ inline std::string log_line(char letter, const std::string &module, const std::s
   int line = src_line(module, std::string("LOG") + letter + "(\"" + fmt + "\"");
   return std::string("[") + letter + "] " + module + " " + func + "(" + std::to_string(line) + "): " + text + "\n";
 }
+
+// 1-based line of the first line containing `needle` after the single line
+// containing `anchor` (for a message that several functions of a module log).
+inline int src_line_after(const std::string &module, const std::string &anchor, const std::string &needle) {
+  int from = src_line(module, anchor);
+  const char *root = getenv("ZV_SOURCE_DIR");
+  std::ifstream in(std::string(root != nullptr ? root : ZV_SOURCE_DIR_DEFAULT) + "/" + module + ".cpp");
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n)
+    if (n > from && line.find(needle) != std::string::npos) return n;
+  ADD_FAILURE() << needle << " after " << anchor;
+  return 0;
+}

@@ -136,6 +136,7 @@ void Gen4Model::on_command(Device &dev, const Command &c) {
   if (w == "getversion") {
     reply(dev, c, 0, version_.data(), version_.size());
   } else if (w == "ir_state") {
+    if (press_polls_ > 0 && --press_polls_ == 0) press_hash(press_hash_);
     out[0] = state_;
     reply(dev, c, 0, out, 1);
   } else if (w == "clearstate") {

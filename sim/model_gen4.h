@@ -30,6 +30,14 @@ class Gen4Model : public CommandModel {
   // hash, max edge 2400) or as a ready hash.
   void press_edges(std::vector<uint16_t> edges);
   void press_hash(uint32_t hash);
+  // Presses `hash` when the host has polled "ir_state" `polls` more times, as a
+  // user would while the host waits.
+  void press_after_polls(int polls, uint32_t hash) {
+    press_polls_ = polls;
+    press_hash_ = hash;
+  }
+  // Forces the record/delete state byte.
+  void set_state(uint8_t s) { state_ = s; }
 
   // ---- what the dongle holds ----
   uint8_t state() const { return state_; }
@@ -63,6 +71,8 @@ class Gen4Model : public CommandModel {
   std::vector<Command> commands_;
   uint8_t pending_[3] = {};
   uint8_t state_ = 0;
+  int press_polls_ = -1;
+  uint32_t press_hash_ = 0;
   size_t capacity_ = 64;
   uint64_t pipes_ = 0;
   bool boot_flag_ = false;

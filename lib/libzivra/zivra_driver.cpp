@@ -405,22 +405,6 @@ char *forward_str(char *(*zv_iface::*slot)()) {
   return (iface->*slot)();
 }
 
-int ir_packet_poll(struct ir_packet *ir) {
-  if (iface == nullptr) {
-    LOGD("pointer to handle is invalid");
-    return -ZV_ERROR_T_COUNT;
-  }
-  if (iface->zv_ir_packet_poll == nullptr) {
-    LOGD("invalid operation for this device or version");
-    return -ZV_EWRONGDEV;
-  }
-  if (ir == nullptr) {
-    LOGE("invalid pointer to buffer");
-    return -1;
-  }
-  return iface->zv_ir_packet_poll(iface, ir);
-}
-
 }  // namespace
 
 extern "C" {
@@ -515,9 +499,25 @@ int zv_delete_index(int index) {
   return iface->zv_delete_index(index);
 }
 
-int zv_ir_packet_poll(struct ir_packet *ir) { return ir_packet_poll(ir); }
-
-int zv_irfuck(struct ir_packet *ir) { return ir_packet_poll(ir); }
+// Two names for one call; each logs under its own name.
+#define ZV_IR_PACKET_POLL(name)                               \
+  int name(struct ir_packet *ir) {                            \
+    if (iface == nullptr) {                                   \
+      LOGD("pointer to handle is invalid");                   \
+      return -ZV_ERROR_T_COUNT;                               \
+    }                                                         \
+    if (iface->zv_ir_packet_poll == nullptr) {                \
+      LOGD("invalid operation for this device or version");   \
+      return -ZV_EWRONGDEV;                                   \
+    }                                                         \
+    if (ir == nullptr) {                                      \
+      LOGE("invalid pointer to buffer");                      \
+      return -1;                                              \
+    }                                                         \
+    return iface->zv_ir_packet_poll(iface, ir);               \
+  }
+ZV_IR_PACKET_POLL(zv_ir_packet_poll)
+ZV_IR_PACKET_POLL(zv_irfuck)
 
 void zv_dev_flush(void) {
   if (iface == nullptr || dev == nullptr) return;

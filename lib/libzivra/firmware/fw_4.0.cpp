@@ -16,10 +16,6 @@
 
 LOG_MODULE("lib/libzivra/firmware/fw_4.0");
 
-// Key translation may not be linked in yet; until it is, every key is unknown.
-#pragma weak translate_v2
-#pragma weak translate_word_v2
-
 namespace {
 
 constexpr uint32_t kCmdSize = 32;
@@ -320,8 +316,6 @@ int zv_ver4_set_record(const char *user_input, int wait) {
   int found;
   if (user_input == nullptr || strnlen(user_input, kMaxKeyName + 1) > kMaxKeyName) {
     // Nothing that long names a key, and the word buffer would not hold it.
-    found = -1;
-  } else if (translate_v2 == nullptr || translate_word_v2 == nullptr) {
     found = -1;
   } else if (user_input[0] != '\0' && user_input[1] != '\0') {
     char word[kMaxKeyName + 1];

@@ -1,0 +1,29 @@
+// Helpers shared by the protocol codecs: reading edges without running past a
+// capture, storing the key gap, and the send-and-retry loop of every transmitter.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace codara {
+
+// Edges a decoder may look at: position i of a capture of n edges, or 0 when the
+// capture is shorter, so a truncated capture never makes a decoder read stale data.
+inline uint16_t edge_at(const uint16_t *buf, int n, int i) { return (i >= 0 && i < n) ? buf[i] : 0; }
+
+// Stores the key gap (milliseconds) one slot past the slot after the last edge, where
+// the Pronto encoder looks for it; a capture that fills the array has no room for it.
+inline void store_key_gap(uint16_t *buf, size_t cap, int len, uint16_t gap_ms) {
+  if (len >= 0 && static_cast<size_t>(len) + 1 < cap) buf[len + 1] = gap_ms;
+}
+
+// Bit i of the low `bits` bits as '0'/'1', most significant first, for the trace lines.
+inline char bit_char(uint64_t v, int i) { return ((v >> i) & 1) ? '1' : '0'; }
+
+// Hands one frame to the raw-transmit callback until it accepts it. Returns false
+// once the callback has refused it for a whole second.
+bool send_until_accepted(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat);
+
+// Busy-waits `us` microseconds on the wall clock (transmitters pause between frames).
+void spin_us(uint64_t us);
+
+}  // namespace codara

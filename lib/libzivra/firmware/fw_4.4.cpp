@@ -1,0 +1,105 @@
+// Firmware 4.4: recording a button as a long press or as a macro step, and
+// numeric recording with a mode.
+#include <cstdint>
+#include <cstring>
+
+#include "liblog/log.h"
+#include "libzivra/firmware/gen4_rev.h"
+#include "zivra/gen4_rev.h"
+#include "zivra/translate.h"
+#include "zivra/zivra.h"
+
+LOG_MODULE("lib/libzivra/firmware/fw_4.4");
+
+namespace zivra::gen4 {
+
+int send_record(const char *cmd, uint8_t report_id, uint8_t modifier, uint8_t key) {
+  uint8_t buf[32] = {report_id, modifier, key};
+  return _zv_send_msg(cmd, buf, sizeof buf);
+}
+
+int record_named(const char *cmd, const char *user_input, int wait) {
+  struct record_t r = {};
+  int found = -1;
+  if (user_input != nullptr && user_input[0] != '\0') {
+    if (user_input[1] != '\0') {
+      // No key name comes near the word buffer's size; longer input names no key.
+      char word[256];
+      size_t n = strlen(user_input);
+      if (n < sizeof word) {
+        memcpy(word, user_input, n + 1);
+        found = translate_word_v2(word, &r);
+      }
+    } else {
+      found = translate_v2(user_input[0], &r);
+    }
+  }
+  if (found < 0) {
+    LOGE("Key does not exist");
+    return -8;
+  }
+  LOGD("r_id: %d", r.report_id);
+  LOGD("mod: %d", r.modifier);
+  LOGD("key: %d", r.key);
+  int rc = send_record(cmd, r.report_id, r.modifier, r.key);
+  if (rc < 0) return rc;
+  return wait ? zv_set_interrupt(wait) : 0;
+}
+
+}  // namespace zivra::gen4
+
+namespace {
+
+using namespace zivra::gen4;
+
+const char *mode_command(int mode) {
+  switch (mode) {
+    case 0: return "record";
+    case 1: return "record_m";
+    case 2: return "record_lp";
+    default: return nullptr;
+  }
+}
+
+int zv_ver4_set_record_api(int mode, int modifier, int key, int wait) {
+  uint8_t rid = 1;
+  if (key == 102) rid = 2;
+  if (key == 103) rid = 3;
+  if (key == 104) rid = 4;
+  uint8_t mod = static_cast<uint8_t>(modifier), k = static_cast<uint8_t>(key);
+  LOGD("r_id: %d", rid);
+  LOGD("mod: %d", mod);
+  LOGD("key: %d", k);
+  const char *cmd = mode_command(mode);
+  if (cmd != nullptr && send_record(cmd, rid, mod, k) < 0) {
+    LOGE("command error");
+    return -1;
+  }
+  return wait ? zv_set_interrupt(wait) : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int zv_ver4_set_record_lp(const char *user_input, int wait) {
+  return record_named("record_lp", user_input, wait);
+}
+
+int zv_ver4_set_record_macro(const char *user_input, int wait) {
+  return record_named("record_m", user_input, wait);
+}
+
+zv_iface_t *zv_fw_ver4p4_init(void) {
+  zv_iface_t *t = zv_fw_ver4p3_init();
+  if (t == nullptr) {
+    LOGE("Could not allocate memory");
+    return nullptr;
+  }
+  t->zv_set_record_lp = zv_ver4_set_record_lp;
+  t->zv_set_record_api = zv_ver4_set_record_api;
+  t->zv_set_record_macro = zv_ver4_set_record_macro;
+  return t;
+}
+
+}  // extern "C"

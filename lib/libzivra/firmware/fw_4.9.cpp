@@ -6,6 +6,7 @@
 #include "liblog/log.h"
 #include "libzivra/firmware/gen4_rev.h"
 #include "zivra/gen4_rev.h"
+#include "codara/codara.h"
 #include "zivra/zivra.h"
 
 LOG_MODULE("lib/libzivra/firmware/fw_4.9");

@@ -71,7 +71,9 @@ TEST(Capture, FullArrayWithoutEndMarkIsComplete) {
   while ((rc = zv_ir_packet_poll(&p)) == 0 && polls < 20) ++polls;
   EXPECT_EQ(rc, 1);
   EXPECT_EQ(p.len, 256);
-  EXPECT_EQ(polls, 7);  // 30 + 7 * 31 = 247, the eighth report fills the array
+  // The first report and seven continuations (30 + 7 * 31 = 247) continue the
+  // capture; the eighth continuation fills the array.
+  EXPECT_EQ(polls, 8);
   // The rest of that overlong capture is not appended anywhere.
   EXPECT_EQ(zv_ir_packet_poll(&p), 0);
   EXPECT_EQ(p.len, 256);

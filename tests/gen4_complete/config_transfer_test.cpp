@@ -202,6 +202,7 @@ TEST(ConfigTransfer, FileNameLengthLimit) {
   EXPECT_EQ(zv_save_config(name299.c_str()), 0);
   EXPECT_EQ(read_file(name299), d.image());
   remove(name299.c_str());
+  set_loglevel(2);
   LogCapture cap;
   std::string name300 = name299 + "x";
   EXPECT_EQ(zv_save_config(name300.c_str()), -6);

@@ -79,7 +79,7 @@ TEST(Capture, FullArrayWithoutEndMarkIsComplete) {
   EXPECT_EQ(p.len, 256);
 }
 
-TEST(Capture, PressStreamedAndDecoded) {
+TEST(Capture, PressStreamsItsEdgesWithAnEndMark) {
   Dongle d(9);
   // A NEC frame for address 0x04, command 0x08: leader, 32 bits, stop mark.
   std::vector<uint16_t> e = {9000, 4500};

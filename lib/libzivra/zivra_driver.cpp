@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/time.h>
 
 #include "libzivra/common/zivra_common.h"
 #include "liblog/log.h"
+#include "zivra/gen4_rev.h"
 #include "zivra/zivra.h"
 
 LOG_MODULE("lib/libzivra/zivra_driver");
@@ -31,16 +33,16 @@ constexpr builder_t kFwVer3p9 = nullptr;  // zv_fw_ver3p9_init
 // Generation 4 by minor version 0..10: zv_fw_ver4p0_init .. zv_fw_ver4p10_init.
 constexpr builder_t kFwVer4[11] = {
     zv_fw_ver4p0_init,  // 4.0
-    nullptr,            // 4.1
-    nullptr,            // 4.2
-    nullptr,            // 4.3
-    nullptr,            // 4.4
-    nullptr,            // 4.5
-    nullptr,            // 4.6
-    nullptr,            // 4.7
-    nullptr,            // 4.8
-    nullptr,            // 4.9
-    nullptr,            // 4.10
+    zv_fw_ver4p1_init,  // 4.1
+    zv_fw_ver4p2_init,  // 4.2
+    zv_fw_ver4p3_init,  // 4.3
+    zv_fw_ver4p4_init,  // 4.4
+    zv_fw_ver4p5_init,  // 4.5
+    zv_fw_ver4p6_init,  // 4.6
+    zv_fw_ver4p7_init,  // 4.7
+    zv_fw_ver4p8_init,  // 4.8
+    zv_fw_ver4p9_init,  // 4.9
+    zv_fw_ver4p10_init, // 4.10
 };
 
 zv_iface_t *build(builder_t b) { return b != nullptr ? b() : nullptr; }
@@ -616,3 +618,163 @@ int zv_initialize_product(int product) {
 void zv_libusb_logging(int enable) { (void)enable; }
 
 }  // extern "C"
+
+// ==== IR transmission: raw signals, Pronto codes, stopping a transmission ====
+// Host-side preparation shared by every firmware revision; the upload itself is
+// the table's zv_transmit_raw operation.
+
+namespace {
+
+constexpr uint16_t kRawMax = 256;        // entries of a raw signal
+constexpr int kSequenceMax = 99;         // durations sendRaw can frame
+constexpr uint32_t kProntoHz = 4145146;  // 1 / 0.241246 us, the Pronto clock
+
+// Transmits `len` durations (mark first and last) followed by a pause of `ik` ms.
+int sendRaw(uint16_t *data, int len, int ik) {
+  if (len < 0 || len > kSequenceMax) return -1;
+  uint16_t buf[kSequenceMax + 1] = {};
+  memcpy(buf + 1, data, static_cast<size_t>(len) * sizeof *data);
+  int rc = zv_transmit_raw(buf, static_cast<uint16_t>(len + 1), static_cast<uint16_t>(ik * 1000), 1);
+  if (rc < 0) return rc;
+  for (int i = 0; i < len; ++i) {
+    if (i % 2 == 0)
+      LOGD("+%d", data[i]);
+    else
+      LOGD("-%d", data[i]);
+  }
+  LOGD("-%d", static_cast<uint16_t>(ik * 1000));
+  return 0;
+}
+
+int toFrequencyKHz(uint16_t code) {
+  if (code == 0) return 0;
+  return static_cast<int>((kProntoHz / code + 500) / 1000);
+}
+
+// Sends one sequence whose last entry is its pause in ms, then spins until the
+// pause has passed so the next sequence starts on time.
+int send_sequence(uint16_t *seq, int count) {
+  int rc = sendRaw(seq, count - 1, seq[count - 1]);
+  struct timeval start;
+  gettimeofday(&start, nullptr);
+  while (!time_has_elapsed_us(&start, static_cast<uint64_t>(seq[count - 1]) * 1000)) {
+  }
+  return rc;
+}
+
+}  // namespace
+
+extern "C" {
+
+int zv_transmit_raw(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat) {
+  if (len > kRawMax) {
+    LOGE("buf size is too large");
+    return -1;
+  }
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return -19;
+  }
+  if (iface->zv_transmit_raw == nullptr) {
+    LOGD("invalid operation for this device or version");
+    return -12;
+  }
+  // An empty signal has no mark to send.
+  if (len == 0 || buf == nullptr) {
+    LOGE("Invalid ir signal");
+    return -1;
+  }
+  uint16_t copy[kRawMax] = {};
+  uint16_t count = len;
+  if (count % 2 == 0) {
+    if (buf[0] == 0) {
+      memcpy(copy, buf, count * sizeof *buf);
+      return iface->zv_transmit_raw(copy, count, ik, repeat);
+    }
+    LOGI("removing trailing space");
+    --count;
+  }
+  if (buf[0] == 0) {
+    LOGE("Invalid ir signal");
+    return -1;
+  }
+  // The upload form starts with a 0 and ends with a mark.
+  memcpy(copy + 1, buf, count * sizeof *buf);
+  return iface->zv_transmit_raw(copy, static_cast<uint16_t>(count + 1), ik, repeat);
+}
+
+int zivra_send_pronto(uint16_t *buf, uint32_t length, uint8_t rep) {
+  if (buf == nullptr || length < 4) {
+    LOGE("Pronto Hex is invalid, invalid size");
+    return -1;
+  }
+  if (buf[0] != 0x0000 && buf[0] != 0x0100) return -1;
+  // Every duration is a multiple of the carrier period: without one there is
+  // nothing to send, and no carrier to compute.
+  if (buf[1] == 0) {
+    LOGE("Pronto Hex is invalid, frequency code is 0");
+    return -1;
+  }
+  // Only logged: the dongle modulates with its own carrier.
+  int khz = buf[0] == 0x0000 ? toFrequencyKHz(buf[1]) : 0;
+  uint32_t intros = 2u * buf[2], repeats = 2u * buf[3];
+  LOGD("sendPronto intros: %d", static_cast<int>(intros));
+  LOGD("repeats= %d", static_cast<int>(repeats));
+  LOGD("khz= %d", khz);
+  if (length != intros + repeats + 4) {
+    LOGE("Pronto Hex is invalid, invalid size");
+    return -1;
+  }
+  if (intros > kSequenceMax + 1u || repeats > kSequenceMax + 1u) {
+    LOGE("Pronto sequence too long: %d durations > %d",
+         static_cast<int>((intros > repeats ? intros : repeats) - 1), kSequenceMax);
+    return -1;
+  }
+  uint32_t timebase = static_cast<uint32_t>((1000000ull * buf[1] + kProntoHz / 2) / kProntoHz);
+  uint16_t d[2 * (kSequenceMax + 1)];
+  for (uint32_t i = 0; i < intros + repeats; ++i) {
+    uint32_t v = timebase * buf[4 + i];
+    // The last entry of each sequence is its trailing pause, kept in ms.
+    if (i == intros - 1 || i == intros + repeats - 1) v /= 1000;
+    d[i] = static_cast<uint16_t>(v);
+  }
+  int result = 0;
+  auto note = [&result](int rc) {
+    if (rc < 0 && result == 0) result = rc;
+  };
+  if (intros > 0) note(send_sequence(d, static_cast<int>(intros)));
+  for (int r = 0; r < rep; ++r) {
+    if (repeats > 0)
+      note(send_sequence(d + intros, static_cast<int>(repeats)));
+    else if (intros > 0)
+      note(send_sequence(d, static_cast<int>(intros)));
+  }
+  return result;
+}
+
+int zv_transmit_kill(void) {
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return -19;
+  }
+  if (iface->zv_transmit_kill == nullptr) {
+    LOGD("invalid operation for this device or version");
+    return -12;
+  }
+  return iface->zv_transmit_kill();
+}
+
+int zv_ir_transmit_kill(void) {
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return -19;
+  }
+  if (iface->zv_transmit_kill == nullptr) {
+    LOGD("invalid operation for this device or version");
+    return -12;
+  }
+  return iface->zv_transmit_kill();
+}
+
+}  // extern "C"
+// ==== end of IR transmission ====

@@ -16,7 +16,7 @@ struct Row {
   bool table;        // a table results in this build
 };
 
-// Every row of the selection table; only the 4.0 builder is part of this build.
+// Every row of the selection table; the generation-4 builders are part of this build.
 const Row kRows[] = {
     {1, 1, 7, "initializing btldr ver1", 4, false},
     {1, 2, 0, "initializing btldr ver2.0", 4, false},
@@ -46,9 +46,9 @@ const Row kRows[] = {
     {2, 3, 4, "", 4, false},
     {2, 3, 13, "", 4, false},
     {2, 4, 0, "initializing fw ver4.0", 4, true},
-    {2, 4, 1, "initializing fw ver4.1", 4, false},
-    {2, 4, 9, "initializing fw ver4.9", 4, false},
-    {2, 4, 10, "initializing fw ver4.10", 4, false},
+    {2, 4, 1, "initializing fw ver4.1", 4, true},
+    {2, 4, 9, "initializing fw ver4.9", 4, true},
+    {2, 4, 10, "initializing fw ver4.10", 4, true},
     {2, 4, 11, "unsupported fw v:4.11", 1, false},
     {2, 255, 0, "beta firmware, initializing fw ver2", 4, false},
     {2, -1, 0, "can not read version, unplug/plug device", 1, false},
@@ -91,9 +91,8 @@ TEST(Fw4p0Table, FillsExactlyItsSlots) {
   zv_iface_t *t = zv_fw_ver4p0_init();
   ASSERT_NE(t, nullptr);
   void **slots = reinterpret_cast<void **>(t);
-  // Slot numbers the 4.0 builder fills (the configuration image slots 23, 25, 26
-  // are filled by that module's image operations).
-  const int filled[] = {3, 4, 5, 6, 7, 8, 21, 22, 24, 30, 36, 37, 38, 41, 42, 46, 47, 48, 49, 63};
+  // Slot numbers the 4.0 builder fills.
+  const int filled[] = {3, 4, 5, 6, 7, 8, 21, 22, 23, 24, 25, 26, 30, 36, 37, 38, 41, 42, 46, 47, 48, 49, 63};
   for (int i = 0; i < 66; ++i) {
     bool want = false;
     for (int f : filled) want |= f == i;

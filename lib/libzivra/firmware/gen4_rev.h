@@ -32,6 +32,9 @@ inline void fill_cfg1_write(uint8_t *buf, uint32_t addr, const uint8_t *src, uin
   buf[4] = n;
   for (uint8_t i = 0; i < n; ++i) buf[5 + i] = src[i];
 }
+// The listing and the saver of revisions 4.0 to 4.4 (32-byte exchanges).
+int zv_ver4_display_config();
+int zv_ver4_save_config(const char *loc);
 // Saves the device image to `loc`, reading it with `exch`-byte exchanges.
 int save_config(const char *loc, uint8_t exch);
 

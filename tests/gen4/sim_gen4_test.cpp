@@ -75,7 +75,7 @@ TEST_F(Gen4, BootloaderIsTriedFirst) {
 }
 
 TEST_F(Gen4, UnsupportedVersionLeavesNothingOpen) {
-  model->set_version(4, 10, 1);
+  model->set_version(4, 11, 1);
   zs::plug(zs::gen4_app_identity(), model);
   set_loglevel(4);
   LogCapture cap;

@@ -80,14 +80,15 @@ Op observe(const char *slot, Dongle &d, int minor) {
     if (rc == -1 && d.trace().empty()) return V0;
     return one("record_m") ? V4 : None;
   }
-  // Without key translation linked in, the key is unknown (-8) and nothing is sent.
   if (s == "zv_set_record_lp") {
     int rc = zv_set_record_lp("a", 0);
-    return rc == -12 ? None : (rc == -8 || one("record_lp") ? V4 : None);
+    auto e = one("record_lp");
+    return rc == -12 ? None : (e && e->payload[0] == 1 && e->payload[2] == 4 ? V4 : None);
   }
   if (s == "zv_set_record_macro") {
     int rc = zv_set_record_macro("a", 0);
-    return rc == -12 ? None : (rc == -8 || one("record_m") ? V4 : None);
+    auto e = one("record_m");
+    return rc == -12 ? None : (e && e->payload[0] == 1 && e->payload[2] == 4 ? V4 : None);
   }
   if (s == "zv_log") {
     char buf[64];

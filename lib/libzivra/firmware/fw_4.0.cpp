@@ -435,8 +435,6 @@ zv_iface_t *zv_fw_ver4p0_init(void) {
 // ---- configuration image: reading, listing, saving, validating, converting,
 // and the byte-wise loader of revisions 4.0 to 4.2 ----
 
-#pragma weak translate_mem_v2
-
 namespace zivra::gen4 {
 namespace {
 
@@ -542,7 +540,7 @@ int zv_ver4_display_config() {
     LOGE("couldn't get config");
     return -1;
   }
-  if (translate_mem_v2 != nullptr) translate_mem_v2(img, static_cast<size_t>(len));
+  translate_mem_v2(img, static_cast<size_t>(len));
   free(img);
   return 0;
 }

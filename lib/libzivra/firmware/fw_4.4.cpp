@@ -11,10 +11,6 @@
 
 LOG_MODULE("lib/libzivra/firmware/fw_4.4");
 
-// Key translation may not be linked in yet; until it is, every key is unknown.
-#pragma weak translate_v2
-#pragma weak translate_word_v2
-
 namespace zivra::gen4 {
 
 int send_record(const char *cmd, uint8_t report_id, uint8_t modifier, uint8_t key) {
@@ -25,7 +21,7 @@ int send_record(const char *cmd, uint8_t report_id, uint8_t modifier, uint8_t ke
 int record_named(const char *cmd, const char *user_input, int wait) {
   struct record_t r = {};
   int found = -1;
-  if (user_input != nullptr && user_input[0] != '\0' && translate_v2 != nullptr && translate_word_v2 != nullptr) {
+  if (user_input != nullptr && user_input[0] != '\0') {
     if (user_input[1] != '\0') {
       // No key name comes near the word buffer's size; longer input names no key.
       char word[256];

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include "libzivra/common/zivra_common.h"
+#include "libzivra/version_history.h"
 #include "liblog/log.h"
 #include "zivra/gen4_rev.h"
 #include "zivra/zivra.h"
@@ -778,3 +779,55 @@ int zv_ir_transmit_kill(void) {
 
 }  // extern "C"
 // ==== end of IR transmission ====
+
+namespace {
+
+// The release selection between the open dongle's firmware and `comp`. Sets *rc
+// to the failure code of the printing call when it returns null for a failure.
+struct list_head *ver_hist(const char *comp, int *rc) {
+  if (iface == nullptr) {
+    LOGE("pointer to handle is invalid");
+    *rc = -ZV_ERROR_T_COUNT;
+    return nullptr;
+  }
+  *rc = -1;
+  semver_t want{};
+  if (comp == nullptr || semver_parse(comp, &want) != 0) {
+    LOGE("semver parse failed");
+    semver_free(&want);
+    return nullptr;
+  }
+  semver_t have{};
+  have.major = zv_major_version();
+  have.minor = have.major < 0 ? -1 : zv_minor_version();
+  have.patch = have.minor < 0 ? -1 : zv_patch_version();
+  if (have.major < 0 || have.minor < 0 || have.patch < 0) {
+    semver_free(&want);
+    return nullptr;
+  }
+  // HID dongles run the 4.x firmware line, bulk-USB ones the 3.x line.
+  bool hid = _zv_major_version == zivra::transport_major_version;
+  struct list_head *list = zivra::ver_hist_select(have, want, hid);
+  semver_free(&want);
+  *rc = 0;
+  return list;
+}
+
+}  // namespace
+
+extern "C" {
+
+struct list_head *zv_get_ver_hist(const char *comp) {
+  int rc;
+  return ver_hist(comp, &rc);
+}
+
+int zv_print_ver_diff(const char *comp) {
+  int rc;
+  struct list_head *list = ver_hist(comp, &rc);
+  if (rc < 0) return rc;
+  zivra::print_ver_hist(list);
+  return 0;
+}
+
+}  // extern "C"

@@ -7,6 +7,7 @@
 
 #include "capture.h"
 #include "sim/model_gen4.h"
+#include "zivra/version_history.h"
 #include "zivra/zivra.h"
 
 namespace zs = zivra_sim;
@@ -405,6 +406,61 @@ TEST_F(Gen4, DfuResetsSilently) {
   EXPECT_EQ(model->count("reset"), 1u);
   EXPECT_EQ(zs::devices().size(), 0u);
   EXPECT_EQ(cap.text(1), "");
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> versions(struct list_head *head) {
+  std::vector<std::string> out;
+  if (head == nullptr) return out;
+  for (struct list_head *n = head->next; n != head; n = n->next) {
+    out.emplace_back(ll_entry(n, fw_ver_hist, node)->v);
+  }
+  return out;
+}
+
+TEST_F(Gen4, ReleaseHistoryForTheOpenDongle) {
+  LogCapture cap;
+  EXPECT_EQ(zv_get_ver_hist("4.10.1"), nullptr);
+  EXPECT_EQ(zv_print_ver_diff("4.10.1"), -19);
+  EXPECT_NE(cap.text(1).find("): pointer to handle is invalid\n"), std::string::npos);
+  open();
+  model->set_version(4, 9, 2);  // the getters ask the dongle each time
+  EXPECT_EQ(versions(zv_get_ver_hist("4.10.1")),
+            (std::vector<std::string>{"4.9.6", "4.9.61", "4.9.7", "4.9.8", "4.10.1"}));
+  model->set_version(4, 9, 6);
+  EXPECT_EQ(versions(zv_get_ver_hist("4.9.7")), (std::vector<std::string>{"4.9.7"}));
+  EXPECT_TRUE(versions(zv_get_ver_hist("4.9.6")).empty());
+  EXPECT_EQ(zv_get_ver_hist("4.x"), nullptr);
+  EXPECT_EQ(zv_print_ver_diff("4.x"), -1);
+  EXPECT_NE(cap.text(1).find("): semver parse failed\n"), std::string::npos);
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(zv_print_ver_diff("4.9.7"), 0);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.rfind("v4.9.7\n -", 0), 0u) << out;
+  EXPECT_EQ(out.substr(out.size() - 3), "\n \n");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(zv_print_ver_diff("4.0.1"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(Gen4, RecordByNameWaitsForThePress) {
+  open();
+  // The dongle hashes the press as the IR library does (max edge 2400).
+  EXPECT_EQ(zv_set_record("vol_up", 0), 0);
+  EXPECT_EQ(first3("record"), (std::vector<uint8_t>{2, 233, 0}));
+  model->press_edges({9000, 4500, 560, 560, 560, 1690, 560, 560, 560, 1690, 560});
+  EXPECT_EQ(zv_set_interrupt(5), 0);
+  ASSERT_EQ(model->buttons(), 1u);
+  EXPECT_NE(model->button_hash(0), 0u);
+  EXPECT_EQ(model->image()[28 + 13], 2);
+  model->press_after_polls(2, 0x77);
+  EXPECT_EQ(zv_set_record("A", WAIT), 0);
+  EXPECT_EQ(first3("record"), (std::vector<uint8_t>{1, 2, 4}));
+  EXPECT_EQ(model->buttons(), 2u);
 }
 
 }  // namespace

@@ -547,7 +547,13 @@ int zv_ver4_display_config() {
 
 int zv_ver4_save_config(const char *loc) { return save_config(loc, 32); }
 
-int get_config_impl(uint8_t **config, uint8_t buf_size, uint8_t show_pbar) {
+}  // namespace zivra::gen4
+
+namespace g = zivra::gen4;
+
+extern "C" {
+
+int get_config(uint8_t **config, uint8_t buf_size, uint8_t show_pbar) {
   if (buf_size != 32 && buf_size != 64) {
     LOGE("invalid buf size");
     return -1;
@@ -566,10 +572,10 @@ int get_config_impl(uint8_t **config, uint8_t buf_size, uint8_t show_pbar) {
     free(xbuf);
     return -1;
   }
-  uint32_t size = get32(xbuf);
+  uint32_t size = g::get32(xbuf);
   LOGD("config length: %d", static_cast<int>(size));
-  if (size > kMaxConfigImage) {
-    LOGE("config length %u exceeds the device maximum of %u", size, kMaxConfigImage);
+  if (size > g::kMaxConfigImage) {
+    LOGE("config length %u exceeds the device maximum of %u", size, g::kMaxConfigImage);
     free(xbuf);
     return -1;
   }
@@ -587,8 +593,8 @@ int get_config_impl(uint8_t **config, uint8_t buf_size, uint8_t show_pbar) {
     LOGD("copy: %d", static_cast<int>(n));
     // cfg1_read_t: addr (uint32), len (uint32).
     memset(xbuf, 0, buf_size);
-    put32(xbuf, addr);
-    put32(xbuf + 4, n);
+    g::put32(xbuf, addr);
+    g::put32(xbuf + 4, n);
     if (_zv_send_msg("cfg1_read", xbuf, buf_size) < 0) {
       LOGE("invalid address you idiot");
       free(xbuf);
@@ -596,15 +602,15 @@ int get_config_impl(uint8_t **config, uint8_t buf_size, uint8_t show_pbar) {
       return -1;
     }
     memcpy(img + addr, xbuf, n);
-    if (show_pbar) bar(addr, size);
+    if (show_pbar) g::bar(addr, size);
   }
-  if (show_pbar) bar(size, size);
+  if (show_pbar) g::bar(size, size);
   free(xbuf);
   *config = img;
   return static_cast<int>(size);
 }
 
-int valid_v1_config_impl(unsigned char *buf, size_t len) {
+int valid_v1_config(unsigned char *buf, size_t len) {
   if (buf == nullptr || len < 2) return -1;
   int stored = buf[0] << 8 | buf[1];
   if (static_cast<size_t>(stored) == len) {
@@ -615,13 +621,13 @@ int valid_v1_config_impl(unsigned char *buf, size_t len) {
   return -1;
 }
 
-int valid_v2_config_impl(unsigned char *buf, size_t len) {
-  if (buf == nullptr || len < kHeaderSize || get32(buf) != kMagic) {
+int valid_v2_config(unsigned char *buf, size_t len) {
+  if (buf == nullptr || len < g::kHeaderSize || g::get32(buf) != g::kMagic) {
     LOGE("not a valid configuration");
     return -1;
   }
-  uint32_t calc = crc32_slow(buf + kHeaderSize, static_cast<uint32_t>(len - kHeaderSize), 0xFFFFFFFF);
-  uint32_t stored = get32(buf + 12);
+  uint32_t calc = crc32_slow(buf + g::kHeaderSize, static_cast<uint32_t>(len - g::kHeaderSize), 0xFFFFFFFF);
+  uint32_t stored = g::get32(buf + 12);
   LOGD("Calculated CRC: 0x%08X", calc);
   LOGD("Header CRC:     0x%08X", stored);
   if (calc != stored) {
@@ -632,7 +638,7 @@ int valid_v2_config_impl(unsigned char *buf, size_t len) {
   return 1;
 }
 
-unsigned char *convert_config_impl(unsigned char *old, size_t len, ssize_t *l) {
+unsigned char *convert_config(unsigned char *old, size_t len, ssize_t *l) {
   if (len == 5) {
     LOGE("configuration file is empty");
     return nullptr;
@@ -644,7 +650,7 @@ unsigned char *convert_config_impl(unsigned char *old, size_t len, ssize_t *l) {
   }
   size_t count = area / 6;
   LOGD("configuration has %d keys", static_cast<int>(count));
-  size_t nlen = kRecordsOffset + kRecordSize * count;
+  size_t nlen = g::kRecordsOffset + g::kRecordSize * count;
   *l = static_cast<ssize_t>(nlen);
   LOGD("allocating %zd bytes for new config", static_cast<ssize_t>(nlen));
   unsigned char *img = static_cast<unsigned char *>(malloc(nlen));
@@ -653,13 +659,13 @@ unsigned char *convert_config_impl(unsigned char *old, size_t len, ssize_t *l) {
     return nullptr;
   }
   memset(img, 0xFF, nlen);
-  put32(img + 16, 0xFFFFFFFF);  // every built-in table on
-  put32(img + 20, 15);          // timing
-  put32(img + 24, 0);           // general
+  g::put32(img + 16, 0xFFFFFFFF);  // every built-in table on
+  g::put32(img + 20, 15);          // timing
+  g::put32(img + 24, 0);           // general
   for (size_t j = 0; j < count; ++j) {
     const unsigned char *src = old + 5 + 6 * j;
-    unsigned char *rec = img + kRecordsOffset + kRecordSize * j;
-    uint32_t hash = get32(src);
+    unsigned char *rec = img + g::kRecordsOffset + g::kRecordSize * j;
+    uint32_t hash = g::get32(src);
     uint8_t mod = src[4], key = src[5], rid = 1;
     // Legacy pseudo-usages 102..104 select the consumer, system and browser
     // reports; their usage is in the modifier byte.
@@ -667,8 +673,8 @@ unsigned char *convert_config_impl(unsigned char *old, size_t len, ssize_t *l) {
       rid = static_cast<uint8_t>(key - 100);
       key = 0;
     }
-    put32(rec, hash);
-    put32(rec + kRecordTeOffset, 130);
+    g::put32(rec, hash);
+    g::put32(rec + g::kRecordTeOffset, 130);
     rec[13] = rid;
     rec[14] = mod;
     rec[15] = key;
@@ -678,27 +684,27 @@ unsigned char *convert_config_impl(unsigned char *old, size_t len, ssize_t *l) {
     LOGD("key: 0x%X", key);
     LOGD("report id: %d", rid);
   }
-  uint32_t crc = crc32_slow(img + kHeaderSize, static_cast<uint32_t>(12 + kRecordSize * count), 0xFFFFFFFF);
-  put32(img, kMagic);
-  put16(img + 4, 1);
-  put16(img + 6, 0);
-  put32(img + 8, static_cast<uint32_t>(count));
-  put32(img + 12, crc);
+  uint32_t crc = crc32_slow(img + g::kHeaderSize, static_cast<uint32_t>(12 + g::kRecordSize * count), 0xFFFFFFFF);
+  g::put32(img, g::kMagic);
+  g::put16(img + 4, 1);
+  g::put16(img + 6, 0);
+  g::put32(img + 8, static_cast<uint32_t>(count));
+  g::put32(img + 12, crc);
   return img;
 }
 
-int zv_ver4_load_config_impl(const char *user_file) {
+int zv_ver4_load_config(const char *user_file) {
   uint8_t *img = nullptr;
   size_t len = 0;
-  int rc = load_prepare(user_file, &img, &len);
+  int rc = g::load_prepare(user_file, &img, &len);
   if (rc < 0) return rc;
   uint8_t xbuf[32];
   for (size_t i = 0; i < len; ++i) {
-    bar(i + 1, len);
+    g::bar(i + 1, len);
     // poke_t: addr (uint32), data (uint32, the byte value).
     memset(xbuf, 0, sizeof xbuf);
-    put32(xbuf, static_cast<uint32_t>(i));
-    put32(xbuf + 4, img[i]);
+    g::put32(xbuf, static_cast<uint32_t>(i));
+    g::put32(xbuf + 4, img[i]);
     if (_zv_send_msg("cfg1_poke", xbuf, sizeof xbuf) < 0) {
       LOGE("can't write to address");
       free(img);
@@ -708,19 +714,5 @@ int zv_ver4_load_config_impl(const char *user_file) {
   free(img);
   return 0;
 }
-
-}  // namespace zivra::gen4
-
-extern "C" {
-
-int get_config(uint8_t **config, uint8_t buf_size, uint8_t show_pbar) { return zivra::gen4::get_config_impl(config, buf_size, show_pbar); }
-
-int valid_v1_config(unsigned char *buf, size_t len) { return zivra::gen4::valid_v1_config_impl(buf, len); }
-
-int valid_v2_config(unsigned char *buf, size_t len) { return zivra::gen4::valid_v2_config_impl(buf, len); }
-
-unsigned char *convert_config(unsigned char *old, size_t len, ssize_t *l) { return zivra::gen4::convert_config_impl(old, len, l); }
-
-int zv_ver4_load_config(const char *user_file) { return zivra::gen4::zv_ver4_load_config_impl(user_file); }
 
 }  // extern "C"

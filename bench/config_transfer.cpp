@@ -11,9 +11,8 @@
 
 #include "zivra/logging.h"
 
-// The simulated bus and dongle of the generation-4 tests.
+// The fixture of the generation-4 tests: a sim dongle of one revision.
 #include "tests/gen4_complete/dongle.cpp"
-#include "tests/gen4_complete/gen4_model.cpp"
 
 namespace {
 
@@ -45,6 +44,7 @@ void run(benchmark::State &state, bool save) {
   const int minor = static_cast<int>(state.range(0));
   set_loglevel(0);
   gen4t::Dongle d(minor);
+  zivra_sim::set_report_us(1000);
   auto img = gen4t::make_image(thousand());
   std::string path = gen4t::temp_path("bench_" + std::to_string(minor) + ".cfg");
   gen4t::write_file(path, img);

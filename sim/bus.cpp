@@ -174,6 +174,7 @@ void reset() {
   s.next_id = 1;
   s.now = kEpochUs;
   s.tick = 1;
+  s.report_us = 0;
   s.realtime = false;
   s.trace.clear();
   s.faults.clear();
@@ -242,6 +243,8 @@ uint64_t now_us() { return state().realtime ? detail::real_now_us() : state().no
 void advance_us(uint64_t us) { detail::wait_until(now_us() + us); }
 void set_now_us(uint64_t us) { state().now = us; }
 void set_tick_us(uint64_t us) { state().tick = us; }
+void set_report_us(uint64_t us) { state().report_us = us; }
+uint64_t report_us() { return state().report_us; }
 void set_realtime(bool on) {
   detail::State &s = state();
   if (s.realtime && !on) s.now = detail::real_now_us();

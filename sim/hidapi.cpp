@@ -209,6 +209,7 @@ int hid_write(hid_device *h, const unsigned char *data, size_t length) {
       }
     }
     if (call_model) {
+      if (state().report_us > 0) zivra_sim::detail::wait_until(zivra_sim::now_us() + state().report_us);
       uint64_t first_seq = state().seq;
       d->model().on_output_report(*d, data, length);
       for (auto it = d->input_.begin(); it != d->input_.end();) {
@@ -295,6 +296,7 @@ int hid_read_timeout(hid_device *h, unsigned char *data, size_t length, int mill
       }
     }
     if (deliver) {
+      if (state().report_us > 0) zivra_sim::detail::wait_until(zivra_sim::now_us() + state().report_us);
       std::vector<uint8_t> bytes = std::move(d->input_.front().bytes);
       d->input_.erase(d->input_.begin());
       size_t n = std::min(length, bytes.size());

@@ -20,6 +20,7 @@ struct State {
   int next_id = 1;
   uint64_t now = kEpochUs;
   uint64_t tick = 1;
+  uint64_t report_us = 0;  // time each HID report takes on the wire
   bool realtime = false;
   uint64_t seq = 0;
   std::vector<TraceEntry> trace;

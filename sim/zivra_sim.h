@@ -55,6 +55,7 @@
 //   a delayed reply), usleep advances it, a timed-out transfer advances it, and each
 //   gettimeofday call advances it by tick_us (1 us by default, so spinning waits end).
 //   advance_us()/set_now_us() move it from a test. set_realtime(true) for demos.
+//   set_report_us(1000) makes every HID report written or read cost 1 ms more.
 //
 // TRACE
 //   trace() lists every hid_write, every hid_read_timeout (request_id = byte 0 the
@@ -319,6 +320,10 @@ uint64_t now_us();
 void advance_us(uint64_t us);
 void set_now_us(uint64_t us);
 void set_tick_us(uint64_t us);  // advance per gettimeofday call (virtual mode)
+// Time one HID report takes on the wire: each hid_write and each report read
+// costs this much (default 0, so only waits move the clock).
+void set_report_us(uint64_t us);
+uint64_t report_us();
 void set_realtime(bool on);
 bool realtime();
 

@@ -102,10 +102,7 @@ TEST_F(Gen4, AuxiliaryInterfaceSwitching) {
   set_loglevel(5);
   {
     LogCapture cap;
-    zs::Fault f = zs::fault_on(zs::Fault::Status, "usb_if");  // 4.0 has no such command
-    f.status = 0xFE;
-    zs::add_fault(f);
-    zv_close_device();
+    zv_close_device();  // 4.0 has no such command: it answers 0xFE, which is not an error here
     EXPECT_EQ(cap.text(1), "");
   }
   ASSERT_EQ(model->count("usb_if"), 1u);
@@ -114,6 +111,7 @@ TEST_F(Gen4, AuxiliaryInterfaceSwitching) {
 
   zs::reset();
   model = std::make_shared<zs::Gen4Model>();
+  model->set_version(4, 6, 0);  // the first revision that switches interfaces
   zs::plug(zs::gen4_app_identity(2), model);
   EXPECT_EQ(zv_open_device(ZV_VID, nullptr), -1);  // interface 0 only
   ASSERT_EQ(zv_open_device_alt(ZV_VID, nullptr), 2);

@@ -1,95 +1,72 @@
-// The bus under the model: hidapi and the wall clock, interposed by this test
-// executable (the library's references resolve here first), plus the fixture.
+// The fixture over the sim: a generation-4 model of the chosen revision plugged
+// on the virtual bus and opened through the library.
 #include "dongle.h"
 
-#include <hidapi/hidapi.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <fstream>
 #include <iterator>
-#include <memory>
 
-#include "gen4_model.h"
 #include "zivra/crc.h"
 #include "zivra/zivra.h"
 
 namespace gen4t {
-namespace {
 
-// Simulated time: reads that find nothing and sleeps advance it instead of
-// waiting; each report costs kReportUs each way; every clock reading ticks.
-constexpr uint64_t kReportUs = 1000;
-uint64_t now_us = 1'700'000'000ull * 1000000;
+namespace zs = zivra_sim;
 
-struct Bus {
-  std::unique_ptr<Gen4Model> model;
-  bool plugged = false;
-  bool open = false;
-  std::deque<std::vector<uint8_t>> replies;
-  std::vector<Exchange> trace;
-} bus;
+uint64_t sim_now_us() { return zs::now_us(); }
 
-char path[] = "sim-hidraw0";
-wchar_t mfr[] = L"Zivra Systems", prod[] = L"Zivra IR", serial[] = L"SIM0001";
-int handle_token;
-
-}  // namespace
-
-uint64_t sim_now_us() { return now_us; }
-
-struct Dongle::Impl {};
-
-Dongle::Dongle(int minor) : impl_(nullptr) {
-  bus.model = std::make_unique<Gen4Model>(minor);
-  bus.model->trace = &bus.trace;
-  bus.plugged = true;
-  bus.replies.clear();
+Dongle::Dongle(int minor) : model_(std::make_shared<zs::Gen4Model>()) {
+  zs::reset();
+  model_->set_version(4, static_cast<uint16_t>(minor), 0);
+  model_->set_capacity(200);
+  model_->set_record_te(300);
+  model_->push_log("sim: log of a simulated dongle, long enough to be cut");
+  dev_ = &zs::plug(zs::gen4_app_identity(), model_);
   int rc = zv_open_device(0x20A0, nullptr);
   if (rc != 2) fprintf(stderr, "simulated dongle 4.%d did not open: %d\n", minor, rc);
-  bus.trace.clear();
+  mark_ = model_->commands().size();
 }
 
 Dongle::~Dongle() {
   zv_close_device();
-  bus.plugged = false;
-  bus.model.reset();
+  zs::reset();
 }
 
-std::vector<Exchange> Dongle::trace() const { return bus.trace; }
+std::vector<Exchange> Dongle::trace() const {
+  std::vector<Exchange> v;
+  const auto &all = model_->commands();
+  for (size_t i = mark_; i < all.size(); ++i)
+    v.push_back(Exchange{all[i].word, static_cast<unsigned>(all[i].size),
+                         std::vector<uint8_t>(all[i].payload(), all[i].payload() + all[i].payload_size())});
+  return v;
+}
+
 std::vector<Exchange> Dongle::trace(const std::string &cmd) const {
   std::vector<Exchange> v;
-  for (auto &e : bus.trace)
+  for (auto &e : trace())
     if (e.cmd == cmd) v.push_back(e);
   return v;
 }
-void Dongle::clear_trace() { bus.trace.clear(); }
-std::vector<uint8_t> Dongle::image() const { return bus.model->image; }
-void Dongle::set_image(const std::vector<uint8_t> &img) { bus.model->image = img; }
-void Dongle::set_reported_size(uint32_t size) {
-  bus.model->size_override = true;
-  bus.model->reported_size = size;
-}
-void Dongle::fail(const std::string &cmd, int nth) { bus.model->failures.emplace_back(cmd, nth); }
-std::vector<std::vector<uint16_t>> Dongle::transmitted() const { return bus.model->transmitted; }
-std::vector<Dongle::TransmitSetting> Dongle::transmit_settings() const {
-  std::vector<TransmitSetting> v;
-  for (auto &s : bus.model->settings) v.push_back({s.len, s.ik, s.repeat});
-  return v;
-}
+
+void Dongle::clear_trace() { mark_ = model_->commands().size(); }
+std::vector<uint8_t> Dongle::image() const { return model_->image(); }
+void Dongle::set_image(const std::vector<uint8_t> &img) { model_->set_image(img); }
+void Dongle::set_reported_size(uint32_t size) { model_->set_reported_size(size); }
+void Dongle::fail(const std::string &cmd, int nth) { model_->refuse(cmd, nth); }
+std::vector<std::vector<uint16_t>> Dongle::transmitted() const { return model_->transmitted(); }
+std::vector<Dongle::TransmitSetting> Dongle::transmit_settings() const { return model_->transmit_settings(); }
 void Dongle::set_loopback(bool on, std::function<std::vector<uint16_t>(std::vector<uint16_t>)> filter) {
-  bus.model->loopback = on;
-  bus.model->loopback_filter = std::move(filter);
+  model_->set_loopback(on, std::move(filter));
 }
-void Dongle::set_transmitting(bool busy) { bus.model->transmitting = busy; }
-std::vector<uint16_t> Dongle::wake_signal() const { return bus.model->wake; }
-void Dongle::press(const std::vector<uint16_t> &edges, uint16_t elapsed_ms) { bus.model->receive(edges, elapsed_ms); }
-void Dongle::queue_report(const std::vector<uint8_t> &report) { bus.model->reports.push_back(report); }
-void Dongle::unplug() { bus.plugged = false; }
+void Dongle::set_transmitting(bool busy) { model_->set_transmitting(busy); }
+std::vector<uint16_t> Dongle::wake_signal() const { return model_->wake_signal(); }
+void Dongle::press(const std::vector<uint16_t> &edges, uint16_t elapsed_ms) { model_->press_edges(edges, elapsed_ms); }
+void Dongle::queue_report(const std::vector<uint8_t> &report) { dev_->queue_input(report); }
+void Dongle::unplug() { dev_->unplug(); }
 
 std::vector<uint8_t> make_image(const std::vector<uint32_t> &te) {
   std::vector<uint8_t> img(28 + 16 * te.size(), 0xFF);
@@ -138,96 +115,3 @@ void write_file(const std::string &p, const std::vector<uint8_t> &data) {
 }
 
 }  // namespace gen4t
-
-using gen4t::bus;
-
-extern "C" {
-
-int gettimeofday(struct timeval *tv, void *) noexcept {
-  gen4t::now_us += 1;
-  tv->tv_sec = static_cast<time_t>(gen4t::now_us / 1000000);
-  tv->tv_usec = static_cast<suseconds_t>(gen4t::now_us % 1000000);
-  return 0;
-}
-
-int usleep(useconds_t us) {
-  gen4t::now_us += us;
-  return 0;
-}
-
-int hid_init(void) { return 0; }
-int hid_exit(void) { return 0; }
-
-struct hid_device_info *hid_enumerate(unsigned short, unsigned short) {
-  if (!bus.plugged) return nullptr;
-  auto *e = static_cast<hid_device_info *>(calloc(1, sizeof(hid_device_info)));
-  e->path = gen4t::path;
-  e->vendor_id = 0x20A0;
-  e->product_id = 0x0006;
-  e->serial_number = gen4t::serial;
-  e->manufacturer_string = gen4t::mfr;
-  e->product_string = gen4t::prod;
-  e->interface_number = 0;
-  return e;
-}
-
-void hid_free_enumeration(struct hid_device_info *devs) {
-  while (devs != nullptr) {
-    hid_device_info *n = devs->next;
-    free(devs);
-    devs = n;
-  }
-}
-
-hid_device *hid_open_path(const char *) {
-  if (!bus.plugged) return nullptr;
-  bus.open = true;
-  return reinterpret_cast<hid_device *>(&gen4t::handle_token);
-}
-
-void hid_close(hid_device *) { bus.open = false; }
-
-int hid_write(hid_device *, const unsigned char *data, size_t length) {
-  if (!bus.plugged || !bus.model) return -1;
-  gen4t::now_us += gen4t::kReportUs;
-  unsigned size = data[0] == 2 ? 32 : data[0] == 6 ? 64 : 0;
-  if (size == 0 || length != size + 1) return static_cast<int>(length);
-  auto reply = bus.model->command(data + 1, size);
-  reply.insert(reply.begin(), static_cast<uint8_t>(size == 32 ? 1 : 5));
-  bus.replies.push_back(reply);
-  return static_cast<int>(length);
-}
-
-int hid_read_timeout(hid_device *, unsigned char *data, size_t length, int milliseconds) {
-  if (!bus.plugged || !bus.model) return -1;
-  std::deque<std::vector<uint8_t>> *q = !bus.replies.empty() ? &bus.replies : &bus.model->reports;
-  if (q->empty()) {
-    gen4t::now_us += static_cast<uint64_t>(milliseconds > 0 ? milliseconds : 0) * 1000;
-    return 0;
-  }
-  gen4t::now_us += gen4t::kReportUs;
-  auto r = q->front();
-  q->pop_front();
-  size_t n = r.size() < length ? r.size() : length;
-  memcpy(data, r.data(), n);
-  return static_cast<int>(n);
-}
-
-int hid_read(hid_device *dev, unsigned char *data, size_t length) { return hid_read_timeout(dev, data, length, 0); }
-
-const wchar_t *hid_error(hid_device *) { return L"simulated"; }
-
-int hid_get_manufacturer_string(hid_device *, wchar_t *s, size_t n) {
-  wcsncpy(s, gen4t::mfr, n);
-  return 0;
-}
-int hid_get_product_string(hid_device *, wchar_t *s, size_t n) {
-  wcsncpy(s, gen4t::prod, n);
-  return 0;
-}
-int hid_get_serial_number_string(hid_device *, wchar_t *s, size_t n) {
-  wcsncpy(s, gen4t::serial, n);
-  return 0;
-}
-
-}  // extern "C"

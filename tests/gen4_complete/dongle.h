@@ -1,10 +1,13 @@
-// A simulated generation-4 dongle of a chosen revision, opened through the
-// library, with the wire trace and the model's state at hand.
+// A simulated generation-4 dongle of a chosen revision on the sim's bus, opened
+// through the library, with its command trace and state at hand.
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "sim/model_gen4.h"
 
 namespace gen4t {
 
@@ -36,17 +39,13 @@ class Dongle {
   void set_image(const std::vector<uint8_t> &img);
   void set_reported_size(uint32_t size);  // "cfg1_size" answers this instead
 
-  // The nth (1-based) exchange of `cmd` from now on answers status 0xFF.
+  // The nth (1-based) exchange of `cmd` from now on is refused (status 0xFF).
   void fail(const std::string &cmd, int nth);
 
   // Transmitted signals (arrays as uploaded); loopback feeds each one to the
   // dongle's own receiver, optionally through `filter`.
   std::vector<std::vector<uint16_t>> transmitted() const;
-  struct TransmitSetting {
-    int16_t len;
-    uint16_t ik;
-    uint8_t repeat;
-  };
+  using TransmitSetting = zivra_sim::Gen4Model::TransmitSetting;
   std::vector<TransmitSetting> transmit_settings() const;
   void set_loopback(bool on, std::function<std::vector<uint16_t>(std::vector<uint16_t>)> filter = {});
   void set_transmitting(bool busy);  // 4.10 answers 0 to "irtranset" while busy
@@ -59,10 +58,16 @@ class Dongle {
   void queue_report(const std::vector<uint8_t> &report);
   void unplug();
 
+  zivra_sim::Gen4Model &model() { return *model_; }
+
  private:
-  struct Impl;
-  Impl *impl_;
+  std::shared_ptr<zivra_sim::Gen4Model> model_;
+  zivra_sim::Device *dev_;
+  size_t mark_ = 0;  // commands before this index are not in the trace
 };
+
+// The sim's clock.
+uint64_t sim_now_us();
 
 // A current image with the given per-record te values (hash k+1, key 4 + k).
 std::vector<uint8_t> make_image(const std::vector<uint32_t> &te);

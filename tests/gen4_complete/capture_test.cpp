@@ -61,6 +61,24 @@ TEST(Capture, NoReportAndDropOff) {
   EXPECT_NE(cap.text(1).find("Device Closed, Watiing...\n"), std::string::npos);
 }
 
+TEST(Capture, AReportOfAnotherIdIsNoPacket) {
+  Dongle d(9);
+  std::vector<uint8_t> stray(65, 0);
+  stray[0] = 5;  // a late 64-byte command reply
+  stray[1] = 'x';
+  d.queue_report(stray);
+  ir_packet p{};
+  p.len = 7;
+  LogCapture cap;
+  EXPECT_EQ(zv_ir_packet_poll(&p), 0);
+  EXPECT_EQ(p.len, 7);
+  EXPECT_NE(cap.text(1).find("wrong report id 7 != 5\n"), std::string::npos) << cap.text(1);
+  // The stream goes on undisturbed.
+  d.press({9000, 4500, 560}, 5);
+  EXPECT_EQ(zv_ir_packet_poll(&p), 1);
+  EXPECT_EQ(p.len, 3);
+}
+
 TEST(Capture, FullArrayWithoutEndMarkIsComplete) {
   Dongle d(9);
   d.queue_report(report(true, durations(30, 1000)));

@@ -56,6 +56,11 @@ int zv_ver4_ir_packet_poll(zv_iface_t *dev, struct ir_packet *p) {
     LOGE("Device Closed, Watiing...");
     return -1;
   }
+  // A report of another ID is skipped by the read, which leaves the cleared
+  // buffer as it was: that is no report, not a capture of one zero duration.
+  bool body = false;
+  for (int i = 1; i < 65 && !body; ++i) body = buf[i] != 0;
+  if (!body) return 0;
   const uint8_t *src;
   int slots;
   if (buf[1] == 0 && buf[2] == 0) {

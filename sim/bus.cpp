@@ -64,11 +64,24 @@ State &state() {
   return *s;
 }
 
+namespace {
+bool g_cpu_accounting = false;
+uint64_t g_cpu_ns = 0;
+uint64_t g_cpu_start = 0;
+uint64_t thread_cpu_ns() {
+  struct timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
+}
+}  // namespace
+
 Guard::Guard() {
-  ++g_depth;
+  if (g_depth++ == 0 && g_cpu_accounting) g_cpu_start = thread_cpu_ns();
   if (!state().env_done) apply_environment();
 }
-Guard::~Guard() { --g_depth; }
+Guard::~Guard() {
+  if (--g_depth == 0 && g_cpu_accounting) g_cpu_ns += thread_cpu_ns() - g_cpu_start;
+}
 
 uint64_t real_now_us() {
   struct timespec ts;
@@ -296,6 +309,9 @@ void clear_faults() { state().faults.clear(); }
 const Counters &counters() { return state().counters; }
 void set_usb_init_result(int code) { state().usb_init_result = code; }
 bool in_sim() { return detail::g_depth > 0; }
+
+void set_cpu_accounting(bool on) { detail::g_cpu_accounting = on; }
+uint64_t sim_cpu_ns() { return detail::g_cpu_ns; }
 
 }  // namespace zivra_sim
 

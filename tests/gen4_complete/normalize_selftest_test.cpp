@@ -104,7 +104,7 @@ TEST_P(SelfTest, PassesInLoopback) {
   EXPECT_EQ(d.transmitted()[0][0], 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Revisions, SelfTest, ::testing::Values(2, 7, 10));
+INSTANTIATE_TEST_SUITE_P(Revisions, SelfTest, ::testing::Values(2, 7, 9, 10));
 
 TEST(SelfTestFaults, MissingHashIsNamed) {
   Dongle d(7);

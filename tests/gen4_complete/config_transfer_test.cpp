@@ -186,6 +186,26 @@ TEST_P(RefusedFile, NothingIsWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Loaders, RefusedFile, ::testing::Values(0, 3, 5));
 
+// The shared file checks log under the operation and module that called them.
+TEST(ConfigTransfer, LinesNameTheCallingOperation) {
+  const std::pair<int, const char *> cases[] = {
+      {0, "[E] lib/libzivra/firmware/fw_4.0 zv_ver4_load_config("},
+      {3, "[E] lib/libzivra/firmware/fw_4.3 zv_ver4p3_load_config("},
+      {5, "[E] lib/libzivra/firmware/fw_4.5 zv_ver_load_config("},
+  };
+  for (auto &[minor, prefix] : cases) {
+    Dongle d(minor);
+    LogCapture cap;
+    EXPECT_EQ(zv_load_config("/nonexistent/dir/file.cfg"), -6);
+    EXPECT_NE(cap.text(1).find(std::string("\n") + prefix), std::string::npos) << cap.text(1);
+    LogCapture cap2;
+    EXPECT_EQ(zv_save_config(nullptr), -6);
+    EXPECT_NE(cap2.text(1).find(minor >= 5 ? "fw_4.5 zv_ver_save_config(" : "fw_4.0 zv_ver4_save_config("),
+              std::string::npos)
+        << cap2.text(1);
+  }
+}
+
 TEST(ConfigTransfer, FileNameLengthLimit) {
   Dongle d(5);
   d.set_image(make_image({1}));

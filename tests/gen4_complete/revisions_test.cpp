@@ -196,6 +196,16 @@ TEST(Revisions, RecordApiForms) {
   }
 }
 
+TEST(Revisions, NamedRecordingLogsUnderItsOwnName) {
+  Dongle d(4);
+  LogCapture cap;
+  EXPECT_EQ(zv_set_record_lp("nosuchkeyname", 0), -8);
+  EXPECT_EQ(zv_set_record_macro("nosuchkeyname", 0), -8);
+  EXPECT_NE(cap.text(1).find("\n[E] lib/libzivra/firmware/fw_4.4 zv_ver4_set_record_lp("), std::string::npos) << cap.text(1);
+  EXPECT_NE(cap.text(1).find("\n[E] lib/libzivra/firmware/fw_4.4 zv_ver4_set_record_macro("), std::string::npos);
+  EXPECT_TRUE(d.trace().empty());
+}
+
 TEST(Revisions, BuildStringsAndToggle) {
   Dongle d(6);
   d.clear_trace();

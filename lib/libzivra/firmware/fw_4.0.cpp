@@ -478,7 +478,8 @@ void set_record_word(uint8_t *img, size_t k, size_t field, uint32_t v) {
   put32(img + kRecordsOffset + k * kRecordSize + field, v);
 }
 
-int load_prepare(const char *user_file, uint8_t **img, size_t *len) {
+int load_prepare(LogSite site, const char *user_file, uint8_t **img, size_t *len) {
+  LOG_AS(site);
   unsigned char *buf = nullptr;
   ssize_t n = file_to_buf(user_file, &buf, "rb");
   if (n < 0) {
@@ -510,7 +511,8 @@ int load_prepare(const char *user_file, uint8_t **img, size_t *len) {
   return 0;
 }
 
-int save_config(const char *loc, uint8_t exch) {
+int save_config(LogSite site, const char *loc, uint8_t exch) {
+  LOG_AS(site);
   if (loc == nullptr) {
     LOGE("File (NULL) is invalid");
     return -6;  // EBADF
@@ -545,7 +547,7 @@ int zv_ver4_display_config() {
   return 0;
 }
 
-int zv_ver4_save_config(const char *loc) { return save_config(loc, 32); }
+int zv_ver4_save_config(const char *loc) { return save_config(LOG_SITE, loc, 32); }
 
 }  // namespace zivra::gen4
 
@@ -696,7 +698,7 @@ unsigned char *convert_config(unsigned char *old, size_t len, ssize_t *l) {
 int zv_ver4_load_config(const char *user_file) {
   uint8_t *img = nullptr;
   size_t len = 0;
-  int rc = g::load_prepare(user_file, &img, &len);
+  int rc = g::load_prepare(LOG_SITE, user_file, &img, &len);
   if (rc < 0) return rc;
   uint8_t xbuf[32];
   for (size_t i = 0; i < len; ++i) {

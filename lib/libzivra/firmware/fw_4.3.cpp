@@ -18,7 +18,7 @@ using namespace zivra::gen4;
 int zv_ver4p3_load_config(const char *user_file) {
   uint8_t *img = nullptr;
   size_t len = 0;
-  int rc = load_prepare(user_file, &img, &len);
+  int rc = load_prepare(LOG_SITE, user_file, &img, &len);
   if (rc < 0) return rc;
   constexpr size_t kBlock = 15;  // a 32-byte exchange carries 20 payload bytes
   uint8_t buf[32];

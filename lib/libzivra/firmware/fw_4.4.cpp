@@ -18,7 +18,8 @@ int send_record(const char *cmd, uint8_t report_id, uint8_t modifier, uint8_t ke
   return _zv_send_msg(cmd, buf, sizeof buf);
 }
 
-int record_named(const char *cmd, const char *user_input, int wait) {
+int record_named(LogSite site, const char *cmd, const char *user_input, int wait) {
+  LOG_AS(site);
   struct record_t r = {};
   int found = -1;
   if (user_input != nullptr && user_input[0] != '\0') {
@@ -83,11 +84,11 @@ int zv_ver4_set_record_api(int mode, int modifier, int key, int wait) {
 extern "C" {
 
 int zv_ver4_set_record_lp(const char *user_input, int wait) {
-  return record_named("record_lp", user_input, wait);
+  return record_named(LOG_SITE, "record_lp", user_input, wait);
 }
 
 int zv_ver4_set_record_macro(const char *user_input, int wait) {
-  return record_named("record_m", user_input, wait);
+  return record_named(LOG_SITE, "record_m", user_input, wait);
 }
 
 zv_iface_t *zv_fw_ver4p4_init(void) {

@@ -30,12 +30,12 @@ int zv_ver4_log(char *log) {
   return static_cast<int>(n);
 }
 
-int zv_ver_save_config(const char *loc) { return save_config(loc, 64); }
+int zv_ver_save_config(const char *loc) { return save_config(LOG_SITE, loc, 64); }
 
 int zv_ver_load_config(const char *user_file) {
   uint8_t *img = nullptr;
   size_t len = 0;
-  int rc = load_prepare(user_file, &img, &len);
+  int rc = load_prepare(LOG_SITE, user_file, &img, &len);
   if (rc < 0) return rc;
   constexpr size_t kBlock = 47;  // a 64-byte exchange carries 52 payload bytes
   uint8_t buf[64];

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "liblog/log.h"
+
 namespace zivra::gen4 {
 
 // The device's configuration memory is far below this; a reported image length
@@ -25,7 +27,7 @@ void set_record_word(uint8_t *img, size_t k, size_t field, uint32_t v);
 
 // Steps shared by every loader: read the file, validate it, convert a legacy
 // image. On success *img is a malloc'd current image of *len bytes.
-int load_prepare(const char *user_file, uint8_t **img, size_t *len);
+int load_prepare(LogSite site, const char *user_file, uint8_t **img, size_t *len);
 // cfg1_write_t request: addr (uint32), len (uint8), then the block.
 inline void fill_cfg1_write(uint8_t *buf, uint32_t addr, const uint8_t *src, uint8_t n) {
   for (int i = 0; i < 4; ++i) buf[i] = static_cast<uint8_t>(addr >> (8 * i));
@@ -36,10 +38,10 @@ inline void fill_cfg1_write(uint8_t *buf, uint32_t addr, const uint8_t *src, uin
 int zv_ver4_display_config();
 int zv_ver4_save_config(const char *loc);
 // Saves the device image to `loc`, reading it with `exch`-byte exchanges.
-int save_config(const char *loc, uint8_t exch);
+int save_config(LogSite site, const char *loc, uint8_t exch);
 
 // Records the next remote button as the named key, sending `cmd`.
-int record_named(const char *cmd, const char *user_input, int wait);
+int record_named(LogSite site, const char *cmd, const char *user_input, int wait);
 // Sends the 3-byte record_t {report_id, modifier, key} with `cmd` (32 bytes).
 int send_record(const char *cmd, uint8_t report_id, uint8_t modifier, uint8_t key);
 

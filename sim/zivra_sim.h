@@ -392,8 +392,9 @@ void set_usb_init_result(int code);
 
 bool in_sim();
 
-// CPU time (this thread) spent inside sim entry points, models included, while
-// accounting is on: what a benchmark subtracts to get the caller's own share.
+// Time spent inside sim entry points, models included, while accounting is on
+// (virtual mode: the sim never blocks, so this is its CPU time): what a
+// benchmark subtracts to get the caller's own share.
 void set_cpu_accounting(bool on);
 uint64_t sim_cpu_ns();
 

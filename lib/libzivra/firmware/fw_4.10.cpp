@@ -20,22 +20,8 @@ int _zv_transmit_raw(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat) {
     ik = ms;
   }
   uint8_t set[64] = {};
-  memcpy(set, &len, 2);
-  memcpy(set + 2, &ik, 2);
-  set[4] = repeat;
-  if (_zv_send_msg("irtranset", set, sizeof set) < 0) return -12;
-  int16_t ready;
-  memcpy(&ready, set, 2);
-  if (ready == 0) {
-    LOGI("Transmission in progress");
-    return -2;
-  }
-  uint16_t nbytes = static_cast<uint16_t>(2 * len);
-  if (zivra::gen4::send_chunks("irtransraw", reinterpret_cast<const uint8_t *>(buf), nbytes, 64, 52) < 0) {
-    LOGE("error sending data, check device log");
-    return -1;
-  }
-  return 0;
+  zivra::gen4::fill_tran_set(set, len, ik, repeat);
+  return zivra::gen4::upload_raw(LOG_SITE, set, sizeof set, buf, len, true);
 }
 
 }  // namespace

@@ -25,6 +25,30 @@ int send_chunks(const char *cmd, const uint8_t *data, size_t nbytes, uint8_t exc
   return 0;
 }
 
+void fill_tran_set(uint8_t *set, uint16_t len, uint16_t ik, uint8_t repeat) {
+  memcpy(set, &len, 2);
+  memcpy(set + 2, &ik, 2);
+  set[4] = repeat;
+}
+
+int upload_raw(LogSite site, uint8_t *set, uint8_t exch, const uint16_t *buf, uint16_t len, bool busy_reply) {
+  LOG_AS(site);
+  if (_zv_send_msg("irtranset", set, exch) < 0) return -12;
+  int16_t ready;
+  memcpy(&ready, set, 2);
+  if (busy_reply && ready == 0) {
+    LOGI("Transmission in progress");
+    return -2;
+  }
+  // The byte count is kept in 16 bits, as the device counts it.
+  uint16_t nbytes = static_cast<uint16_t>(2 * len);
+  if (send_chunks("irtransraw", reinterpret_cast<const uint8_t *>(buf), nbytes, exch, exch - 12u) < 0) {
+    LOGE("error sending data, check device log");
+    return -1;
+  }
+  return 0;
+}
+
 }  // namespace zivra::gen4
 
 namespace {
@@ -37,13 +61,7 @@ int _zv_transmit_raw(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat) {
   uint8_t set[32] = {};
   // ir_tran_set_t: only len (int16) is sent by this revision.
   memcpy(set, &len, sizeof len);
-  if (_zv_send_msg("irtranset", set, sizeof set) < 0) return -12;
-  uint16_t nbytes = static_cast<uint16_t>(2 * len);
-  if (send_chunks("irtransraw", reinterpret_cast<const uint8_t *>(buf), nbytes, 32, 20) < 0) {
-    LOGE("error sending data, check device log");
-    return -1;
-  }
-  return 0;
+  return upload_raw(LOG_SITE, set, sizeof set, buf, len, false);
 }
 
 // The three self-test signals share a 33-value head and differ in the tail;

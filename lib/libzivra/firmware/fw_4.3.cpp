@@ -11,25 +11,28 @@
 
 LOG_MODULE("lib/libzivra/firmware/fw_4.3");
 
-namespace {
+namespace zivra::gen4 {
 
-using namespace zivra::gen4;
-
-int zv_ver4p3_load_config(const char *user_file) {
+int load_blocks(LogSite site, const char *user_file, uint8_t exch) {
+  LOG_AS(site);
   uint8_t *img = nullptr;
   size_t len = 0;
-  int rc = load_prepare(LOG_SITE, user_file, &img, &len);
+  int rc = load_prepare(site, user_file, &img, &len);
   if (rc < 0) return rc;
-  constexpr size_t kBlock = 15;  // a 32-byte exchange carries 20 payload bytes
-  uint8_t buf[32];
-  for (size_t off = 0; off < len; off += kBlock) {
-    size_t n = len - off < kBlock ? len - off : kBlock;
+  // cfg1_write_t: addr (uint32), len (uint8), then the block, inside the
+  // exchange's payload (the packet less the 12-byte word and status).
+  const size_t block = exch - 12u - 5u;
+  uint8_t buf[64];
+  for (size_t off = 0; off < len; off += block) {
+    size_t n = len - off < block ? len - off : block;
     print_progress_bar(static_cast<float>(off + 1), static_cast<float>(len));
     LOGD("addr: %d", static_cast<int>(off));
     LOGD("copy: %d", static_cast<int>(n));
     memset(buf, 0, sizeof buf);
-    fill_cfg1_write(buf, static_cast<uint32_t>(off), img + off, static_cast<uint8_t>(n));
-    if (_zv_send_msg("cfg1_write", buf, sizeof buf) < 0) {
+    for (int i = 0; i < 4; ++i) buf[i] = static_cast<uint8_t>(off >> (8 * i));
+    buf[4] = static_cast<uint8_t>(n);
+    memcpy(buf + 5, img + off, n);
+    if (_zv_send_msg("cfg1_write", buf, exch) < 0) {
       LOGE("invalid address you idiot");
       LOGE("failure loading config");
       free(img);
@@ -40,6 +43,12 @@ int zv_ver4p3_load_config(const char *user_file) {
   free(img);
   return 0;
 }
+
+}  // namespace zivra::gen4
+
+namespace {
+
+int zv_ver4p3_load_config(const char *user_file) { return zivra::gen4::load_blocks(LOG_SITE, user_file, 32); }
 
 }  // namespace
 

@@ -32,31 +32,7 @@ int zv_ver4_log(char *log) {
 
 int zv_ver_save_config(const char *loc) { return save_config(LOG_SITE, loc, 64); }
 
-int zv_ver_load_config(const char *user_file) {
-  uint8_t *img = nullptr;
-  size_t len = 0;
-  int rc = load_prepare(LOG_SITE, user_file, &img, &len);
-  if (rc < 0) return rc;
-  constexpr size_t kBlock = 47;  // a 64-byte exchange carries 52 payload bytes
-  uint8_t buf[64];
-  for (size_t off = 0; off < len; off += kBlock) {
-    size_t n = len - off < kBlock ? len - off : kBlock;
-    print_progress_bar(static_cast<float>(off + 1), static_cast<float>(len));
-    LOGD("addr: %d", static_cast<int>(off));
-    LOGD("copy: %d", static_cast<int>(n));
-    memset(buf, 0, sizeof buf);
-    fill_cfg1_write(buf, static_cast<uint32_t>(off), img + off, static_cast<uint8_t>(n));
-    if (_zv_send_msg("cfg1_write", buf, sizeof buf) < 0) {
-      LOGE("invalid address you idiot");
-      LOGE("failure loading config");
-      free(img);
-      return -1;
-    }
-  }
-  print_progress_bar(static_cast<float>(len), static_cast<float>(len));
-  free(img);
-  return 0;
-}
+int zv_ver_load_config(const char *user_file) { return load_blocks(LOG_SITE, user_file, 64); }
 
 int zv_get_last_hash() {
   uint8_t buf[32] = {};

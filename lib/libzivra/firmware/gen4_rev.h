@@ -28,12 +28,9 @@ void set_record_word(uint8_t *img, size_t k, size_t field, uint32_t v);
 // Steps shared by every loader: read the file, validate it, convert a legacy
 // image. On success *img is a malloc'd current image of *len bytes.
 int load_prepare(LogSite site, const char *user_file, uint8_t **img, size_t *len);
-// cfg1_write_t request: addr (uint32), len (uint8), then the block.
-inline void fill_cfg1_write(uint8_t *buf, uint32_t addr, const uint8_t *src, uint8_t n) {
-  for (int i = 0; i < 4; ++i) buf[i] = static_cast<uint8_t>(addr >> (8 * i));
-  buf[4] = n;
-  for (uint8_t i = 0; i < n; ++i) buf[5 + i] = src[i];
-}
+// Loads `user_file` into the device with "cfg1_write" in `exch`-byte exchanges
+// (32 or 64), each carrying the largest block that fits: 15 or 47 bytes.
+int load_blocks(LogSite site, const char *user_file, uint8_t exch);
 // The listing and the saver of revisions 4.0 to 4.4 (32-byte exchanges).
 int zv_ver4_display_config();
 int zv_ver4_save_config(const char *loc);
@@ -48,5 +45,14 @@ int send_record(const char *cmd, uint8_t report_id, uint8_t modifier, uint8_t ke
 // Sends `nbytes` of `data` with `cmd`, min(remaining, chunk) bytes per
 // exch-byte exchange. Returns 0, or the failed exchange's negative result.
 int send_chunks(const char *cmd, const uint8_t *data, size_t nbytes, uint8_t exch, size_t chunk);
+
+// The raw-transmit upload: "irtranset" with the ir_tran_set_t request already in
+// `set` (`exch` bytes; the reply lands there too), then the `len` entries of
+// `buf` with "irtransraw" in chunks of the exchange's payload less 12 bytes
+// (20 or 52). With `busy_reply` a reply whose first int16 is 0 means the device
+// is still transmitting: -2, nothing sent. Otherwise 0, -12 or -1.
+int upload_raw(LogSite site, uint8_t *set, uint8_t exch, const uint16_t *buf, uint16_t len, bool busy_reply);
+// ir_tran_set_t: len (int16), ik (uint16), repeat (uint8).
+void fill_tran_set(uint8_t *set, uint16_t len, uint16_t ik, uint8_t repeat);
 
 }  // namespace zivra::gen4

@@ -26,7 +26,10 @@ bool has_nec_repeat(rc_proto p) {
 
 extern "C" void pronto_encode(struct ir_prot *ir, uint16_t ik_delay) {
   pronto_writer w{ir};
-  const uint16_t n = ir->len;
+  // Pronto pairs each mark with the space after it and closes the sequence with
+  // the gap: a frame that ends in a space has that space run into the gap, so
+  // the burst pairs announced are the words written.
+  const uint16_t n = ir->len % 2 == 0 && ir->len > 0 ? static_cast<uint16_t>(ir->len - 1) : ir->len;
   const bool nec = has_nec_repeat(ir->protocol);
   w.put(0);    // learned code
   w.put(109);  // frequency word, ~38 kHz

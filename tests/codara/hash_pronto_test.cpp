@@ -121,6 +121,24 @@ TEST(Pronto, OthersCloseWithTheKeyGap) {
             (std::vector<uint16_t>{0, 109, 3, 0, 34, 34, 68, 34, 34, 1076}));
 }
 
+// Every form is whole burst pairs: as many words follow the header as its two
+// pair counts announce, also for a frame that ends in a space.
+TEST(Pronto, AnnouncedPairsMatchTheWordsWritten) {
+  for (rc_proto proto : {RC_PROTO_RC5, RC_PROTO_NEC}) {
+    for (size_t n = 1; n <= 12; ++n) {
+      std::vector<uint16_t> e(n, 889);
+      for (size_t i = 1; i < n; i += 3) e[i] = 1778;
+      ir_prot p = cleaned(proto, e);
+      pronto_encode(&p, 28);
+      EXPECT_EQ(p.pronto_len - 4u, 2u * (p.pronto[2] + p.pronto[3])) << n;
+      // The closing gap follows the last mark.
+      size_t gap_at = 4 + (n % 2 ? n : n - 1);
+      EXPECT_EQ(p.pronto[gap_at], proto == RC_PROTO_NEC ? 1521 : 1076) << n;
+      EXPECT_EQ(p.pronto[gap_at - 1], e[(n % 2 ? n : n - 1) - 1] / 26) << n;
+    }
+  }
+}
+
 TEST(Pronto, NoGapGives50msAndAnInfoLine) {
   LevelGuard lg;
   set_loglevel(3);

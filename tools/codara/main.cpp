@@ -185,11 +185,9 @@ void print_frame(const ir_packet &pkt, rc_proto proto, const std::string &format
     }
     if (pkt.len % 2 && pkt.elapsed) std::printf("space %u\n", unsigned(pkt.elapsed) * 1000);
   } else {
-    // Pronto pairs a mark with the space after it and closes with the gap: a frame that ends
-    // in a space (a trailing half-bit) has that space run into the gap, as a receiver sees it.
     ir_prot p{};
     p.protocol = proto;
-    p.len = pkt.len % 2 ? pkt.len : uint16_t(pkt.len - 1);
+    p.len = pkt.len;
     std::copy(pkt.buf, pkt.buf + p.len, p.buf);
     pronto_encode(&p, pkt.elapsed);
     std::puts(hex_words(p.pronto, std::min<uint16_t>(p.pronto_len, IR_MAX_EDGES)).c_str());

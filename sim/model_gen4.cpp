@@ -276,7 +276,7 @@ void Gen4Model::transmit_command(Device &dev, const Command &c) {
     size_t n = wake_want_ - wake_upload_.size();
     if (n > c.payload_size()) n = c.payload_size();
     wake_upload_.insert(wake_upload_.end(), p, p + n);
-    if (wake_upload_.size() == wake_want_) {
+    if (n > 0 && wake_upload_.size() == wake_want_) {
       wake_.resize(wake_want_ / 2);
       memcpy(wake_.data(), wake_upload_.data(), wake_want_);
     }

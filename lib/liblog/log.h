@@ -12,19 +12,23 @@
 // A helper shared by several operations logs under the operation that called it:
 // the operation passes LOG_SITE, the helper starts with LOG_AS(site), which
 // shadows the module and function names the macros below pick up.
+// Its lines then carry the module, function and line of that call.
 struct LogSite {
   const char *module;
   const char *func;
+  int line;
 };
 [[maybe_unused]] static constexpr const char *kLogFunc = nullptr;
-#define LOG_SITE (LogSite{kLogModule, __func__})
-#define LOG_AS(site)                                       \
+[[maybe_unused]] static constexpr int kLogLine = 0;
+#define LOG_SITE (LogSite{kLogModule, __func__, __LINE__})
+#define LOG_AS(site)                                             \
   [[maybe_unused]] const char *const kLogModule = (site).module; \
-  [[maybe_unused]] const char *const kLogFunc = (site).func
+  [[maybe_unused]] const char *const kLogFunc = (site).func;     \
+  [[maybe_unused]] const int kLogLine = (site).line
 
 #define KIT_LOG_AT(lvl, letter, fmt, ...)                                                                \
   _log(lvl, "[" letter "] %s %s(%d): " fmt "\n", kLogModule, kLogFunc != nullptr ? kLogFunc : __func__, \
-       __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+       kLogLine != 0 ? kLogLine : __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 
 #define LOGE(fmt, ...) KIT_LOG_AT(1, "E", fmt __VA_OPT__(, ) __VA_ARGS__)
 #define LOGW(fmt, ...) KIT_LOG_AT(2, "W", fmt __VA_OPT__(, ) __VA_ARGS__)

@@ -51,7 +51,9 @@ TEST_P(Normalize, WritesTheMostCommonValueBackByteByByteThenUpdatesTheCrc) {
 INSTANTIATE_TEST_SUITE_P(Examples, Normalize,
                          ::testing::Values(NormCase{{130, 200, 210, 200, 210}, 200},
                                            NormCase{{130, 130, 130}, 0xFFFFFFFFu},
-                                           NormCase{{7, 9, 9, 130}, 9}));
+                                           NormCase{{7, 9, 9, 130}, 9},
+                                           // 0xFFFFFFFF is a value, not an empty entry.
+                                           NormCase{{0xFFFFFFFFu, 200, 0xFFFFFFFFu, 0xFFFFFFFFu}, 0xFFFFFFFFu}));
 
 TEST(NormalizeFaults, OnlyWholeRecordsInsideTheImage) {
   Dongle d(1);

@@ -63,24 +63,24 @@ int _zv_normalize_config() {
   // Only records that lie wholly inside the image read are touched, whatever
   // the header claims.
   size_t count = whole_records(img, len);
+  // Entries in use are counted apart from the -1 marker: a te of 0xFFFFFFFF
+  // (what normalising an all-converted image writes) is a value like any other.
+  int filled = 0;
   for (size_t k = 0; k < count; ++k) {
     uint32_t te = record_word(img, k, kRecordTeOffset);
     LOGD("i: %d", static_cast<int>(te));
     if (te == kConvertedTe) continue;
-    for (int j = 0; j < 100; ++j) {
-      if (nums[j] == static_cast<int>(te)) {
-        ++hits[j];
-        break;
-      }
-      if (nums[j] == -1) {
-        nums[j] = static_cast<int>(te);
-        hits[j] = 1;
-        break;
-      }
+    int j = 0;
+    while (j < filled && nums[j] != static_cast<int>(te)) ++j;
+    if (j < filled) {
+      ++hits[j];
+    } else if (filled < 100) {
+      nums[filled] = static_cast<int>(te);
+      hits[filled++] = 1;
     }
   }
   int most = 0;
-  for (int j = 0; j < 100 && nums[j] != -1; ++j)
+  for (int j = 0; j < filled; ++j)
     if (hits[j] > most) most = hits[j];
   // Ties go to the value seen first; with nothing counted entry 0 (empty, -1)
   // matches the count 0.

@@ -26,9 +26,8 @@ int send_chunks(const char *cmd, const uint8_t *data, size_t nbytes, uint8_t exc
 }
 
 void fill_tran_set(uint8_t *set, uint16_t len, uint16_t ik, uint8_t repeat) {
-  memcpy(set, &len, 2);
-  memcpy(set + 2, &ik, 2);
-  set[4] = repeat;
+  const ir_tran_set_t t = {static_cast<int16_t>(len), ik, repeat};
+  memcpy(set, &t, sizeof t);
 }
 
 int upload_raw(LogSite site, uint8_t *set, uint8_t exch, const uint16_t *buf, uint16_t len, bool busy_reply) {
@@ -59,8 +58,8 @@ int _zv_transmit_raw(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat) {
   (void)ik;  // this revision's device has no pause or repeat setting
   (void)repeat;
   uint8_t set[32] = {};
-  // ir_tran_set_t: only len (int16) is sent by this revision.
-  memcpy(set, &len, sizeof len);
+  // Only ir_tran_set_t.len is sent by this revision.
+  fill_tran_set(set, len, 0, 0);
   return upload_raw(LOG_SITE, set, sizeof set, buf, len, false);
 }
 

@@ -19,19 +19,19 @@ int load_blocks(LogSite site, const char *user_file, uint8_t exch) {
   size_t len = 0;
   int rc = load_prepare(site, user_file, &img, &len);
   if (rc < 0) return rc;
-  // cfg1_write_t: addr (uint32), len (uint8), then the block, inside the
-  // exchange's payload (the packet less the 12-byte word and status).
-  const size_t block = exch - 12u - 5u;
+  // The block fills what is left of the exchange's payload (the packet less
+  // the 12-byte word and status) after the address and count.
+  const size_t block = exch - 12u - offsetof(cfg1_write_t, data);
   uint8_t buf[64];
   for (size_t off = 0; off < len; off += block) {
     size_t n = len - off < block ? len - off : block;
     print_progress_bar(static_cast<float>(off + 1), static_cast<float>(len));
     LOGD("addr: %d", static_cast<int>(off));
     LOGD("copy: %d", static_cast<int>(n));
+    cfg1_write_t w = {static_cast<uint32_t>(off), static_cast<uint8_t>(n), {}};
+    memcpy(w.data, img + off, n);
     memset(buf, 0, sizeof buf);
-    for (int i = 0; i < 4; ++i) buf[i] = static_cast<uint8_t>(off >> (8 * i));
-    buf[4] = static_cast<uint8_t>(n);
-    memcpy(buf + 5, img + off, n);
+    memcpy(buf, &w, offsetof(cfg1_write_t, data) + n);
     if (_zv_send_msg("cfg1_write", buf, exch) < 0) {
       LOGE("invalid address you idiot");
       LOGE("failure loading config");

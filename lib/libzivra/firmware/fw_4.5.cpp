@@ -40,19 +40,20 @@ int zv_get_last_hash() {
     LOGE("couldn't get previous ir info");
     return -1;
   }
-  uint32_t last_hash;  // ir_info_t
-  memcpy(&last_hash, buf, sizeof last_hash);
-  return static_cast<int>(last_hash);
+  ir_info_t info;
+  memcpy(&info, buf, sizeof info);
+  return static_cast<int>(info.last_hash);
 }
 
-// versionx_t: branch (char[13]), dirty (char[13]); both strings are refreshed
-// whichever one was asked for.
+// Both strings are refreshed whichever one was asked for.
 bool read_versionx() {
   uint8_t buf[64] = {};
   if (_zv_send_msg("versionx", buf, sizeof buf) < 0) return false;
-  memcpy(zv_build_branch, buf, sizeof zv_build_branch);
+  versionx_t v;
+  memcpy(&v, buf, sizeof v);
+  memcpy(zv_build_branch, v.branch, sizeof zv_build_branch);
   zv_build_branch[sizeof zv_build_branch - 1] = '\0';
-  memcpy(zv_build_dirty, buf + 13, sizeof zv_build_dirty);
+  memcpy(zv_build_dirty, v.dirty, sizeof zv_build_dirty);
   zv_build_dirty[sizeof zv_build_dirty - 1] = '\0';
   return true;
 }

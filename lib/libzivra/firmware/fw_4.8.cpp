@@ -19,21 +19,23 @@ int _zv_transmit_kill() {
   return _zv_send_msg("irtranskil", buf, sizeof buf) < 0 ? -12 : 0;
 }
 
-// rb_settings_t: enable (uint32), rsvd0..2 (uint32), high_add, low_add (uint8).
+using zivra::gen4::rb_settings_t;
+
 int _zv_rb_settings_get(uint32_t *wake_en, uint8_t *high_add, uint8_t *low_add) {
   uint8_t buf[64] = {};
   if (_zv_send_msg("rbget", buf, sizeof buf) < 0) return -12;
-  if (wake_en != nullptr) memcpy(wake_en, buf, 4);
-  if (high_add != nullptr) *high_add = buf[16];
-  if (low_add != nullptr) *low_add = buf[17];
+  rb_settings_t s;
+  memcpy(&s, buf, sizeof s);
+  if (wake_en != nullptr) *wake_en = s.enable;
+  if (high_add != nullptr) *high_add = s.high_add;
+  if (low_add != nullptr) *low_add = s.low_add;
   return 0;
 }
 
 int _zv_rb_settings_set(uint32_t wake_en, uint8_t high_add, uint8_t low_add) {
   uint8_t buf[64] = {};
-  memcpy(buf, &wake_en, 4);
-  buf[16] = high_add;
-  buf[17] = low_add;
+  const rb_settings_t s = {wake_en, 0, 0, 0, high_add, low_add};
+  memcpy(buf, &s, sizeof s);
   return _zv_send_msg("rbset", buf, sizeof buf) < 0 ? -12 : 0;
 }
 

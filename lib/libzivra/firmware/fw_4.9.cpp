@@ -63,11 +63,13 @@ int zv_ver4_ir_packet_poll(zv_iface_t *dev, struct ir_packet *p) {
   if (!body) return 0;
   const uint8_t *src;
   int slots;
-  if (buf[1] == 0 && buf[2] == 0) {
-    // h: report_id, sof (0 on the first report), elapsed_time.
-    p->elapsed = static_cast<uint16_t>(buf[3] | buf[4] << 8);
+  zivra::gen4::h head;
+  memcpy(&head, buf, sizeof head);
+  if (head.sof == 0) {
+    // The first report of a capture.
+    p->elapsed = head.elapsed_time;
     p->len = 0;
-    src = buf + 5;
+    src = buf + sizeof head;
     slots = 30;
   } else {
     // A capture already reported complete at full size takes no more edges

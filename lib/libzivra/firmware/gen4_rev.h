@@ -2,12 +2,54 @@
 // transfer, named recording with another command word, and chunked uploads.
 // Internal to libzivra; nothing here is exported.
 #pragma once
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
 #include "liblog/log.h"
 
 namespace zivra::gen4 {
+
+// Every multi-byte field on the wire is little-endian; the records below are
+// copied to and from the packets as they lie in memory.
+static_assert(std::endian::native == std::endian::little, "the wire records assume a little-endian host");
+
+// Request of "cfg1_write": the block follows the count.
+struct __attribute__((packed)) cfg1_write_t {
+  uint32_t addr;
+  uint8_t len;
+  uint8_t data[47];  // the most a 64-byte exchange carries
+};
+// Reply of "versionx".
+struct __attribute__((packed)) versionx_t {
+  char branch[13];
+  char dirty[13];
+};
+// Reply of "irhist".
+struct __attribute__((packed)) ir_info_t {
+  uint32_t last_hash;
+};
+// Request of "irtranset".
+struct __attribute__((packed)) ir_tran_set_t {
+  int16_t len;
+  uint16_t ik;
+  uint8_t repeat;
+};
+// Request of "rbset", reply of "rbget".
+struct __attribute__((packed)) rb_settings_t {
+  uint32_t enable;
+  uint32_t rsvd0, rsvd1, rsvd2;
+  uint8_t high_add;
+  uint8_t low_add;
+};
+// Header of an IR packet input report.
+struct __attribute__((packed)) h {
+  uint8_t report_id;
+  uint16_t sof;
+  uint16_t elapsed_time;
+};
+static_assert(sizeof(cfg1_write_t) == 52 && sizeof(versionx_t) == 26 && sizeof(ir_tran_set_t) == 5 &&
+              sizeof(rb_settings_t) == 18 && sizeof(h) == 5);
 
 // The device's configuration memory is far below this; a reported image length
 // above it is treated as a broken reply rather than allocated.
@@ -52,7 +94,6 @@ int send_chunks(const char *cmd, const uint8_t *data, size_t nbytes, uint8_t exc
 // (20 or 52). With `busy_reply` a reply whose first int16 is 0 means the device
 // is still transmitting: -2, nothing sent. Otherwise 0, -12 or -1.
 int upload_raw(LogSite site, uint8_t *set, uint8_t exch, const uint16_t *buf, uint16_t len, bool busy_reply);
-// ir_tran_set_t: len (int16), ik (uint16), repeat (uint8).
 void fill_tran_set(uint8_t *set, uint16_t len, uint16_t ik, uint8_t repeat);
 
 }  // namespace zivra::gen4

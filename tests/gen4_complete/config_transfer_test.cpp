@@ -159,8 +159,12 @@ TEST_P(RefusedFile, NothingIsWritten) {
   badcrc[40] ^= 0x01;
   std::vector<uint8_t> empty_legacy = {0, 5, 1, 2, 3};
   std::vector<uint8_t> neither = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+  std::vector<uint8_t> huge = make_image({});
+  huge.resize(65537, 0x5A);
+  seal(huge);
   const Refused cases[] = {
       {"crc", badcrc, "CRC mismatch. Calculated: 0x"},
+      {"too large", huge, "config length 65537 exceeds the device maximum of 65536\n"},
       {"empty legacy", empty_legacy, "could not convert config file\n"},
       {"neither", neither, "invalid configuration file\n"},
   };
@@ -247,12 +251,18 @@ TEST(ConfigTransfer, EmptyImageSavesAnEmptyFile) {
 
 TEST(ConfigTransfer, ImplausibleImageLengthIsRefused) {
   Dongle d(5);
-  d.set_reported_size(0xFFFFFFF0u);
-  LogCapture cap;
+  d.set_image(std::vector<uint8_t>(65536, 0x33));
   uint8_t *out = nullptr;
-  EXPECT_EQ(get_config(&out, 64, 0), -1);
-  EXPECT_NE(cap.text(1).find("exceeds the device maximum of 65536\n"), std::string::npos) << cap.text(1);
-  EXPECT_TRUE(d.trace("cfg1_read").empty());
+  EXPECT_EQ(get_config(&out, 64, 0), 65536);  // the largest the device may hold
+  free(out);
+  for (uint32_t size : {65537u, 0xFFFFFFF0u}) {
+    d.set_reported_size(size);
+    d.clear_trace();
+    LogCapture cap;
+    EXPECT_EQ(get_config(&out, 64, 0), -1);
+    EXPECT_NE(cap.text(1).find("exceeds the device maximum of 65536\n"), std::string::npos) << cap.text(1);
+    EXPECT_TRUE(d.trace("cfg1_read").empty());
+  }
 }
 
 TEST(ConfigTransfer, LoadStopsAtARejectedBlock) {

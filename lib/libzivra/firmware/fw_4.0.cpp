@@ -506,6 +506,13 @@ int load_prepare(LogSite site, const char *user_file, uint8_t **img, size_t *len
     buf = conv;
     size = static_cast<size_t>(l);
   }
+  // An image the device can not hold would fail part-way, leaving a half-written
+  // configuration behind; refuse it before anything is sent.
+  if (size > kMaxConfigImage) {
+    LOGE("config length %zu exceeds the device maximum of %u", size, kMaxConfigImage);
+    free(buf);
+    return -1;
+  }
   *img = buf;
   *len = size;
   return 0;

@@ -37,14 +37,14 @@ std::vector<uint16_t> durations(size_t n, uint16_t base) {
 TEST(Capture, FortyDurationsOverTwoReports) {
   Dongle d(9);
   auto all = durations(40, 500);
-  d.queue_report(report(true, {all.begin(), all.begin() + 30}, 123));
+  d.queue_report(report(true, {all.begin(), all.begin() + 30}, 0x1234));
   std::vector<uint16_t> rest(all.begin() + 30, all.end());
   rest.push_back(0);
   d.queue_report(report(false, rest));
   ir_packet p{};
   EXPECT_EQ(zv_ir_packet_poll(&p), 0);
   EXPECT_EQ(p.len, 30);
-  EXPECT_EQ(p.elapsed, 123);
+  EXPECT_EQ(p.elapsed, 0x1234);
   EXPECT_EQ(zv_ir_packet_poll(&p), 1);
   ASSERT_EQ(p.len, 40);
   EXPECT_EQ(std::vector<uint16_t>(p.buf, p.buf + 40), all);

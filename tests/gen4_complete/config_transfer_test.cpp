@@ -110,6 +110,10 @@ TEST(ConfigTransfer, HundredByteImageLoadBlocks) {
     auto want = minor == 3 ? std::vector<std::pair<uint32_t, uint32_t>>{{0, 15}, {15, 15}, {30, 15}, {45, 15}, {60, 15}, {75, 15}, {90, 10}}
                            : std::vector<std::pair<uint32_t, uint32_t>>{{0, 47}, {47, 47}, {94, 6}};
     EXPECT_EQ(blocks(d.trace("cfg1_write"), true), want) << minor;
+    // Each block's bytes follow its address and count.
+    for (auto &e : d.trace("cfg1_write"))
+      EXPECT_EQ(std::vector<uint8_t>(e.payload.begin() + 5, e.payload.begin() + 5 + e.payload[4]),
+                std::vector<uint8_t>(img.begin() + e.u32(0), img.begin() + e.u32(0) + e.payload[4]));
   }
   remove(path.c_str());
 }

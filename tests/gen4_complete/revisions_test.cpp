@@ -209,11 +209,14 @@ TEST(Revisions, NamedRecordingLogsUnderItsOwnName) {
 TEST(Revisions, BuildStringsAndToggle) {
   Dongle d(6);
   d.clear_trace();
-  ASSERT_NE(zv_fw_branch(), nullptr);
-  ASSERT_NE(zv_fw_dirty(), nullptr);
+  ASSERT_STREQ(zv_fw_branch(), "main");
+  ASSERT_STREQ(zv_fw_dirty(), "clean");
   EXPECT_EQ(d.trace("versionx").size(), 2u);
-  EXPECT_EQ(zv_usb_iface_en(static_cast<usb_iface_type>(1), 1), 0);
+  for (auto &e : d.trace()) EXPECT_EQ(e.size, 64u);
+  EXPECT_STREQ(zv_fw_config(), "release");
   d.clear_trace();
+  EXPECT_EQ(zv_usb_iface_en(static_cast<usb_iface_type>(1), 1), 0);
+  EXPECT_TRUE(d.trace().empty());
   EXPECT_EQ(zv_usb_iface_en(USB_IFACE_AUX, 1), 0);
   auto e = d.trace("usb_if");
   ASSERT_EQ(e.size(), 1u);

@@ -45,6 +45,7 @@ TEST_P(Chunking, FortyOneEntries) {
   EXPECT_EQ(d.transmitted()[0], sig);
   auto set = d.trace("irtranset");
   ASSERT_EQ(set.size(), 1u);
+  EXPECT_EQ(set[0].size, minor == 2 ? 32u : 64u);
   EXPECT_EQ(set[0].u16(0), 41);
   EXPECT_EQ(set[0].u16(2), minor == 2 ? 0 : 500);
   EXPECT_EQ(set[0].payload[4], minor == 2 ? 0 : 2);
@@ -165,6 +166,32 @@ TEST(Pronto, IntroAloneIsRepeated) {
   EXPECT_NE(cap.text(4).find("sendPronto intros: 2\n"), std::string::npos);
 }
 
+TEST(Pronto, FrequencyAndTimebaseAreRounded) {
+  Dongle d(10);
+  LogCapture cap;
+  LevelGuard g;
+  set_loglevel(4);
+  auto code = pronto({10, 0x0100}, {});
+  code[1] = 0x0068;  // 39 857 Hz: 40 kHz to the nearest
+  ASSERT_EQ(zivra_send_pronto(code.data(), static_cast<uint32_t>(code.size()), 0), 0);
+  EXPECT_NE(cap.text(4).find("khz= 40\n"), std::string::npos);
+  code[1] = 0x0073;  // 27.74 us per period: 28 to the nearest
+  ASSERT_EQ(zivra_send_pronto(code.data(), static_cast<uint32_t>(code.size()), 0), 0);
+  ASSERT_EQ(d.transmitted().size(), 2u);
+  EXPECT_EQ(d.transmitted()[1], (std::vector<uint16_t>{0, 280}));
+}
+
+TEST(Pronto, LongPauseIsWaitedInFullAfterTheSend) {
+  Dongle d(7);
+  auto code = pronto({16, 3693}, {});  // 3693 periods of 26 us: a 96 ms pause
+  uint64_t t0 = sim_now_us();
+  ASSERT_EQ(zivra_send_pronto(code.data(), static_cast<uint32_t>(code.size()), 0), 0);
+  EXPECT_GE(sim_now_us() - t0, 96000u);
+  // The device is handed the pause in microseconds kept in 16 bits.
+  ASSERT_EQ(d.transmit_settings().size(), 1u);
+  EXPECT_EQ(d.transmit_settings()[0].ik, static_cast<uint16_t>(96000));
+}
+
 TEST(Pronto, IntroThenRepeats) {
   Dongle d(7);
   auto code = pronto({10, 20, 30, 0x0200}, {40, 0x0300});
@@ -229,7 +256,9 @@ TEST(WakeSignal, Chunking) {
     auto len = d.trace("rbsetlen");
     ASSERT_EQ(len.size(), 1u);
     EXPECT_EQ(len[0].u16(0), n);
+    EXPECT_EQ(len[0].size, 64u);
     auto chunks = d.trace("rbwakesig");
+    for (auto &c : chunks) EXPECT_EQ(c.size, 64u);
     const std::vector<size_t> want = n == 10 ? std::vector<size_t>{20} : std::vector<size_t>{52, 8};
     EXPECT_EQ(chunk_bytes(chunks, 2u * n, 52), want);
     EXPECT_EQ(d.wake_signal(), sig);
@@ -259,6 +288,15 @@ TEST(WakeSignal, Settings) {
   EXPECT_EQ(lo, 0xCD);
   d.fail("rbget", 1);
   EXPECT_EQ(zv_rb_settings_get(&en, &hi, &lo), -12);
+  d.fail("rbset", 1);
+  EXPECT_EQ(zv_rb_settings_set(1, 2, 3), -12);
+  uint16_t sig[30] = {};
+  d.fail("rbsetlen", 1);
+  EXPECT_EQ(zv_rb_wake_sig(sig, 30), -12);
+  d.fail("rbwakesig", 2);
+  LogCapture cap;
+  EXPECT_EQ(zv_rb_wake_sig(sig, 30), -1);
+  EXPECT_NE(cap.text(1).find("error sending data, ceck device log\n"), std::string::npos);
 }
 
 }  // namespace

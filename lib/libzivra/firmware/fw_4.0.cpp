@@ -317,26 +317,7 @@ int zv_ver4p0_set_dfu(void) {
 }
 
 int zv_ver4_set_record(const char *user_input, int wait) {
-  record_t r{};
-  int found;
-  if (user_input == nullptr || strnlen(user_input, kMaxKeyName + 1) > kMaxKeyName) {
-    // Nothing that long names a key, and the word buffer would not hold it.
-    found = -1;
-  } else if (user_input[0] != '\0' && user_input[1] != '\0') {
-    char word[kMaxKeyName + 1];
-    strcpy(word, user_input);
-    found = translate_word_v2(word, &r);
-  } else {
-    found = translate_v2(static_cast<unsigned char>(user_input[0]), &r);
-  }
-  if (found <= 0) {
-    LOGE("Key does not exist");
-    return -ZV_EINVAL;
-  }
-  log_record(r);
-  int res = send_record(r);
-  if (res < 0) return res;
-  return finish_record(wait);
+  return zivra::gen4::record_named(LOG_SITE, "record", user_input, wait);
 }
 
 int zv_ver4_set_delete(int wait) {
@@ -436,6 +417,38 @@ zv_iface_t *zv_fw_ver4p0_init(void) {
 // and the byte-wise loader of revisions 4.0 to 4.2 ----
 
 namespace zivra::gen4 {
+
+int send_record(const char *cmd, uint8_t report_id, uint8_t modifier, uint8_t key) {
+  uint8_t buf[kCmdSize] = {report_id, modifier, key};
+  return _zv_send_msg(cmd, buf, sizeof buf);
+}
+
+int record_named(LogSite site, const char *cmd, const char *user_input, int wait) {
+  LOG_AS(site);
+  record_t r{};
+  int found;
+  if (user_input == nullptr || strnlen(user_input, kMaxKeyName + 1) > kMaxKeyName) {
+    // Nothing that long names a key, and the word buffer would not hold it.
+    found = -1;
+  } else if (user_input[0] != '\0' && user_input[1] != '\0') {
+    char word[kMaxKeyName + 1];
+    strcpy(word, user_input);
+    found = translate_word_v2(word, &r);
+  } else {
+    found = translate_v2(static_cast<unsigned char>(user_input[0]), &r);
+  }
+  if (found <= 0) {
+    LOGE("Key does not exist");
+    return -ZV_EINVAL;
+  }
+  LOGD("r_id: %d", r.report_id);
+  LOGD("mod: %d", r.modifier);
+  LOGD("key: %d", r.key);
+  int res = send_record(cmd, r.report_id, r.modifier, r.key);
+  if (res < 0) return res;
+  return finish_record(wait);
+}
+
 namespace {
 
 constexpr uint32_t kMagic = 0xDEADBEEF;

@@ -11,44 +11,6 @@
 
 LOG_MODULE("lib/libzivra/firmware/fw_4.4");
 
-namespace zivra::gen4 {
-
-int send_record(const char *cmd, uint8_t report_id, uint8_t modifier, uint8_t key) {
-  uint8_t buf[32] = {report_id, modifier, key};
-  return _zv_send_msg(cmd, buf, sizeof buf);
-}
-
-int record_named(LogSite site, const char *cmd, const char *user_input, int wait) {
-  LOG_AS(site);
-  struct record_t r = {};
-  int found = -1;
-  if (user_input != nullptr && user_input[0] != '\0') {
-    if (user_input[1] != '\0') {
-      // No key name comes near the word buffer's size; longer input names no key.
-      char word[256];
-      size_t n = strlen(user_input);
-      if (n < sizeof word) {
-        memcpy(word, user_input, n + 1);
-        found = translate_word_v2(word, &r);
-      }
-    } else {
-      found = translate_v2(user_input[0], &r);
-    }
-  }
-  if (found < 0) {
-    LOGE("Key does not exist");
-    return -8;
-  }
-  LOGD("r_id: %d", r.report_id);
-  LOGD("mod: %d", r.modifier);
-  LOGD("key: %d", r.key);
-  int rc = send_record(cmd, r.report_id, r.modifier, r.key);
-  if (rc < 0) return rc;
-  return wait ? zv_set_interrupt(wait) : 0;
-}
-
-}  // namespace zivra::gen4
-
 namespace {
 
 using namespace zivra::gen4;

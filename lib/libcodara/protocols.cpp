@@ -4,6 +4,7 @@
 
 #include "codara/codara.h"
 #include "libcodara/ll.h"
+#include "libcodara/util.h"
 #include "liblog/log.h"
 
 LOG_MODULE("lib/libcodara/protocols");
@@ -96,6 +97,10 @@ int reject(struct ir_prot *p) {
 }
 
 }  // namespace
+
+namespace codara {
+bool tx_callback_registered() { return _cb != nullptr; }
+}  // namespace codara
 
 extern "C" {
 

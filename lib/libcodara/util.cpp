@@ -62,7 +62,7 @@ bool send_until_accepted(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repea
   struct timeval start;
   gettimeofday(&start, nullptr);
   while (_transmit_raw(buf, len, ik, repeat) < 0) {
-    if (time_has_elapsed_us(&start, kRetryLimitUs)) return false;
+    if (!tx_callback_registered() || time_has_elapsed_us(&start, kRetryLimitUs)) return false;
   }
   return true;
 }

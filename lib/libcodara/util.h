@@ -20,8 +20,10 @@ inline void store_key_gap(uint16_t *buf, size_t cap, int len, uint16_t gap_ms) {
 inline char bit_char(uint64_t v, int i) { return ((v >> i) & 1) ? '1' : '0'; }
 
 // Hands one frame to the raw-transmit callback until it accepts it. Returns false
-// once the callback has refused it for a whole second.
+// once the callback has refused it for a whole second, or at once when no
+// callback is registered (none can appear while we retry).
 bool send_until_accepted(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat);
+bool tx_callback_registered();
 
 // Busy-waits `us` microseconds on the wall clock (transmitters pause between frames).
 void spin_us(uint64_t us);

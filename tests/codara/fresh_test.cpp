@@ -23,4 +23,16 @@ TEST(BeforeRegistration, TransmitWithoutCallbackIsRefused) {
             "[E] lib/libcodara/protocols _transmit_raw(#): No IR transmit callback registered\n");
 }
 
+// Registered handlers but no callback: a transmitter gives up at once, with one
+// line, instead of retrying (and logging) for a second.
+TEST(AfterRegistration, TransmitterWithoutCallbackGivesUpAtOnce) {
+  ir_packet frame{};
+  ASSERT_EQ(ir_encode(RC_PROTO_NEC, 0x1234, &frame), 0);  // registers
+  LogCapture cap;
+  EXPECT_EQ(ir_tx(RC_PROTO_NEC, 0x1234, 0), 0);  // whatever the transmitter gave
+  EXPECT_EQ(codara_test::unlined(cap.text(1)),
+            "[E] lib/libcodara/protocols _transmit_raw(#): No IR transmit callback registered\n"
+            "[E] lib/libcodara/protocols/nec nec_transmit(#): timeout\n");
+}
+
 }  // namespace

@@ -205,6 +205,11 @@ int libusb_dev_send_cmd(dev_t *dev, const char *cmd, uint8_t *data, uint32_t /*l
     // the device's answer land in the record's own buf.
     libusb_msg req;
     memcpy(&req, data, sizeof req);
+    // The answer lands in the record's buf: a longer transfer would run past it.
+    if (req.wLength > sizeof req.buf) {
+      LOGE("control transfer of %u bytes does not fit the %zu-byte buffer", req.wLength, sizeof req.buf);
+      return -1;
+    }
     r = libusb_control_transfer(h, req.bmRequestType, req.bRequest, req.wValue, req.wIndex,
                                 data + offsetof(libusb_msg, buf), req.wLength, req.timeout);
   }

@@ -77,6 +77,12 @@ TEST_F(UsbTest, ControlOrInterruptByCommandWord) {
   EXPECT_FALSE(t[0].interrupt);
   EXPECT_EQ(t[0].setup.bmRequestType, 0xC2);
   EXPECT_TRUE(t[1].interrupt);
+  // A control transfer longer than the record's buffer is refused unsent.
+  msg.wLength = 257;
+  LogCapture cap;
+  EXPECT_EQ(dev_send_cmd(dev_, "NULL", reinterpret_cast<uint8_t *>(&msg), sizeof msg), -1);
+  EXPECT_NE(cap.text(1).find("control transfer of 257 bytes does not fit the 256-byte buffer\n"), std::string::npos);
+  EXPECT_EQ(m->transfers().size(), 2u);
 }
 
 TEST_F(UsbTest, ControlTimeoutReturnsMinus7AndLogsText) {

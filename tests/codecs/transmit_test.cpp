@@ -53,6 +53,16 @@ TEST_F(Transmit, NecSendsTheFrameThenTheRepeatFrame) {
   EXPECT_GE(fake_clock_elapsed_us(), 200000u);  // the pause after the frames
 }
 
+// A negative repeat count reaches the device as none, not as 8-bit 255-ish.
+TEST_F(Transmit, NegativeRepeatIsNone) {
+  for (rc_proto proto : {RC_PROTO_NEC, RC_PROTO_RC5, RC_PROTO_RC6_0, RC_PROTO_SONY12, RC_PROTO_PANASONIC}) {
+    sent.clear();
+    EXPECT_EQ(ir_tx(proto, 0x1234, -1), 0);
+    ASSERT_FALSE(sent.empty()) << proto;
+    EXPECT_EQ(sent.back().repeat, 0) << proto;
+  }
+}
+
 TEST_F(Transmit, RetriesUntilTheCallbackTakesTheFrame) {
   fail_until = 3;
   LogCapture cap;

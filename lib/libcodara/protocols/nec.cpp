@@ -149,7 +149,7 @@ int nec_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
   frame.buf[2] = 562;
   frame.len = kRepeatEdges;
   frame.elapsed = 65;
-  if (!codara::send_until_accepted(frame.buf, kRepeatEdges, 65, static_cast<uint8_t>(rep))) {
+  if (!codara::send_until_accepted(frame.buf, kRepeatEdges, 65, codara::device_repeat(rep))) {
     LOGE("timeout");
     return -1;
   }

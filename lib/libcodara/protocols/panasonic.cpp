@@ -83,7 +83,7 @@ int panasonic_encode(enum rc_proto, uint32_t scancode, ir_packet *ir) {
 int panasonic_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
   ir_packet frame{};
   panasonic_encode(protocol, scancode, &frame);
-  if (!codara::send_until_accepted(frame.buf, kFrameEdges, kKeyGapMs, static_cast<uint8_t>(rep))) {
+  if (!codara::send_until_accepted(frame.buf, kFrameEdges, kKeyGapMs, codara::device_repeat(rep))) {
     LOGE("timeout");
     return -1;
   }

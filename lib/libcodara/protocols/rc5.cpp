@@ -82,7 +82,7 @@ int rc5_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
   }
   ir_packet frame{};
   build_frame(scancode, &frame);
-  if (!codara::send_until_accepted(frame.buf, frame.len, kKeyGapMs, static_cast<uint8_t>(rep))) {
+  if (!codara::send_until_accepted(frame.buf, frame.len, kKeyGapMs, codara::device_repeat(rep))) {
     LOGE("timeout");
     return -1;
   }

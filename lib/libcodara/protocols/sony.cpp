@@ -96,7 +96,7 @@ int sony_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
   ir_packet frame{};
   sony_encode(protocol, scancode, &frame);
   // Sony receivers want a key at least three times.
-  const uint8_t repeat = rep == 1 ? 3 : static_cast<uint8_t>(rep);
+  const uint8_t repeat = rep == 1 ? 3 : codara::device_repeat(rep);
   if (!codara::send_until_accepted(frame.buf, frame.len, kKeyGapMs, repeat)) {
     LOGE("timeout");
     return -1;

@@ -25,9 +25,9 @@ inline char bit_char(uint64_t v, int i) { return ((v >> i) & 1) ? '1' : '0'; }
 bool send_until_accepted(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat);
 bool tx_callback_registered();
 
-// The repeat count the device is handed, in its 8 bits: a negative count asks
-// for no repetition (narrowed as it stands it would ask for 255 or so).
-inline uint8_t device_repeat(int rep) { return static_cast<uint8_t>(rep < 0 ? 0 : rep > 255 ? 255 : rep); }
+// The repeat count the device is handed, narrowed to its 8 bits; a negative
+// count asks for no repetition (narrowed as it stands it would ask for 255 or so).
+inline uint8_t device_repeat(int rep) { return static_cast<uint8_t>(rep < 0 ? 0 : rep); }
 
 // Busy-waits `us` microseconds on the wall clock (transmitters pause between frames).
 void spin_us(uint64_t us);

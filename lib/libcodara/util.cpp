@@ -67,11 +67,22 @@ bool send_until_accepted(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repea
   return true;
 }
 
-void spin_us(uint64_t us) {
+// Busy-waits `us` microseconds on the wall clock.
+static void spin_us(uint64_t us) {
   struct timeval start;
   gettimeofday(&start, nullptr);
   while (!time_has_elapsed_us(&start, us)) {
   }
+}
+
+int send_key(LogSite site, uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat) {
+  LOG_AS(site);
+  if (!send_until_accepted(buf, len, ik, repeat)) {
+    LOGE("timeout");
+    return -1;
+  }
+  spin_us(200000);
+  return 0;
 }
 
 }  // namespace codara

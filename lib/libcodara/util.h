@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "liblog/log.h"
+
 namespace codara {
 
 // Edges a decoder may look at: position i of a capture of n edges, or 0 when the
@@ -24,12 +26,14 @@ inline char bit_char(uint64_t v, int i) { return ((v >> i) & 1) ? '1' : '0'; }
 // callback is registered (none can appear while we retry).
 bool send_until_accepted(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat);
 bool tx_callback_registered();
+// Sends the last frame of a key press like send_until_accepted. A frame never
+// accepted logs E "timeout" under the calling transmitter and gives -1; otherwise
+// the key stays released for 200 ms and the result is 0.
+int send_key(LogSite site, uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat);
 
 // The repeat count the device is handed, narrowed to its 8 bits; a negative
 // count asks for no repetition (narrowed as it stands it would ask for 255 or so).
 inline uint8_t device_repeat(int rep) { return static_cast<uint8_t>(rep < 0 ? 0 : rep); }
 
-// Busy-waits `us` microseconds on the wall clock (transmitters pause between frames).
-void spin_us(uint64_t us);
 
 }  // namespace codara

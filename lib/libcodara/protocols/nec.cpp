@@ -149,12 +149,7 @@ int nec_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
   frame.buf[2] = 562;
   frame.len = kRepeatEdges;
   frame.elapsed = 65;
-  if (!codara::send_until_accepted(frame.buf, kRepeatEdges, 65, codara::device_repeat(rep))) {
-    LOGE("timeout");
-    return -1;
-  }
-  codara::spin_us(200000);
-  return 0;
+  return codara::send_key(LOG_SITE, frame.buf, kRepeatEdges, 65, codara::device_repeat(rep));
 }
 
 IR_PROTOCOL_HANDLER nec_handler = {

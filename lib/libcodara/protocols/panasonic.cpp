@@ -83,12 +83,7 @@ int panasonic_encode(enum rc_proto, uint32_t scancode, ir_packet *ir) {
 int panasonic_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
   ir_packet frame{};
   panasonic_encode(protocol, scancode, &frame);
-  if (!codara::send_until_accepted(frame.buf, kFrameEdges, kKeyGapMs, codara::device_repeat(rep))) {
-    LOGE("timeout");
-    return -1;
-  }
-  codara::spin_us(200000);
-  return 0;
+  return codara::send_key(LOG_SITE, frame.buf, kFrameEdges, kKeyGapMs, codara::device_repeat(rep));
 }
 
 IR_PROTOCOL_HANDLER panasonic_handler = {

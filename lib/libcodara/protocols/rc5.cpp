@@ -82,12 +82,7 @@ int rc5_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
   }
   ir_packet frame{};
   build_frame(scancode, &frame);
-  if (!codara::send_until_accepted(frame.buf, frame.len, kKeyGapMs, codara::device_repeat(rep))) {
-    LOGE("timeout");
-    return -1;
-  }
-  codara::spin_us(200000);
-  return 0;
+  return codara::send_key(LOG_SITE, frame.buf, frame.len, kKeyGapMs, codara::device_repeat(rep));
 }
 
 IR_PROTOCOL_HANDLER rc5_handler = {

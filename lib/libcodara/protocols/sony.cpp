@@ -97,12 +97,7 @@ int sony_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
   sony_encode(protocol, scancode, &frame);
   // Sony receivers want a key at least three times.
   const uint8_t repeat = rep == 1 ? 3 : codara::device_repeat(rep);
-  if (!codara::send_until_accepted(frame.buf, frame.len, kKeyGapMs, repeat)) {
-    LOGE("timeout");
-    return -1;
-  }
-  codara::spin_us(200000);
-  return 0;
+  return codara::send_key(LOG_SITE, frame.buf, frame.len, kKeyGapMs, repeat);
 }
 
 IR_PROTOCOL_HANDLER sony_handler = {

@@ -73,12 +73,7 @@ int zivra_encode(enum rc_proto, uint32_t scancode, ir_packet *ir) {
 int zivra_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
   ir_packet frame{};
   zivra_encode(protocol, scancode, &frame);
-  if (!codara::send_until_accepted(frame.buf, frame.len, kKeyGapMs, codara::device_repeat(rep))) {
-    LOGE("timeout");
-    return -1;
-  }
-  codara::spin_us(200000);
-  return 0;
+  return codara::send_key(LOG_SITE, frame.buf, frame.len, kKeyGapMs, codara::device_repeat(rep));
 }
 
 IR_PROTOCOL_HANDLER zivra_handler = {

@@ -70,7 +70,7 @@ uint64_t g_cpu_ns = 0;
 uint64_t g_cpu_start = 0;
 // The monotonic clock rather than the thread's CPU clock: it is read without a
 // system call, and in virtual mode the sim never blocks, so the two agree.
-uint64_t thread_cpu_ns() {
+uint64_t monotonic_ns() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
@@ -78,11 +78,11 @@ uint64_t thread_cpu_ns() {
 }  // namespace
 
 Guard::Guard() {
-  if (g_depth++ == 0 && g_cpu_accounting) g_cpu_start = thread_cpu_ns();
+  if (g_depth++ == 0 && g_cpu_accounting) g_cpu_start = monotonic_ns();
   if (!state().env_done) apply_environment();
 }
 Guard::~Guard() {
-  if (--g_depth == 0 && g_cpu_accounting) g_cpu_ns += thread_cpu_ns() - g_cpu_start;
+  if (--g_depth == 0 && g_cpu_accounting) g_cpu_ns += monotonic_ns() - g_cpu_start;
 }
 
 uint64_t real_now_us() {

@@ -39,16 +39,21 @@ constexpr Since kSince[] = {
     {"rbwakesig", 8},
 };
 
+// A formatted image: header (magic, 1.0, no records) and the settings block.
+std::vector<uint8_t> empty_image() {
+  std::vector<uint8_t> img(kRecords, 0);
+  put32(img.data(), 0xDEADBEEF);
+  img[4] = 1;  // major 1, minor 0
+  put32(img.data() + 16, 0x3F);  // every built-in table on
+  put32(img.data() + 20, 15);
+  return img;
+}
+
 }  // namespace
 
-Gen4Model::Gen4Model() {
+Gen4Model::Gen4Model() : image_(empty_image()) {
   set_version(4, 0, 3);
   set_app_header(2, "ZIVRA-STD");
-  image_.assign(kRecords, 0);
-  put32(image_.data(), 0xDEADBEEF);
-  image_[4] = 1;  // major 1, minor 0
-  put32(image_.data() + 16, 0x3F);  // every built-in table on
-  put32(image_.data() + 20, 15);
   seal();
 }
 
@@ -319,7 +324,7 @@ void Gen4Model::on_command(Device &dev, const Command &c) {
     state_ = 2;
     reply(dev, c, 0);
   } else if (w == "format") {
-    if (image_.size() < kRecords) image_ = Gen4Model().image_;  // a broken header is rewritten
+    if (image_.size() < kRecords) image_ = empty_image();  // a broken header is rewritten
     set_size(0);
     reply(dev, c, 0);
   } else if (w == "bflag") {

@@ -7,11 +7,15 @@
 #include <cstring>
 
 #include "liblog/log.h"
+#include "libzivra/translate_text.h"
 #include "zivra/translate.h"
 
 LOG_MODULE("lib/libzivra/translate_v1");
 
 namespace {
+
+using zivra::keys::print_modifiers;
+using zivra::keys::print_usage;
 
 struct key_table {
   char opt[25];  // key name, or "-" for a row that stands for one character
@@ -165,31 +169,6 @@ const key_table key_table_p[kRows] = {
     {"suspend", '0', 1, 103},  // 138
     {"browser_back", '0', 128, 104},  // 139
 };
-
-// Printed when a key is not in the table, as the four writes callers expect.
-void print_usage() {
-  fputs("usage:\n", stdout);
-  fputs(" zivra record 'word'", stdout);
-  fputs("Available Options:\t\n", stdout);
-  fputs("  escape, return, enter, escape, backspace, delete, \n  tab, space, F[1-12], printscreen, scroll, pause, \n"
-        "  insert, home, pageup, pagedown, end, right, left, \n  down, up, wake, media keys:\n"
-        "  eject, vol_up, vol_down, mute, play/pause, stop, \n  fastforward, rewind\n",
-        stdout);
-}
-
-const char *const kModifierNames[8] = {"left_ctrl",  "left_shift",  "left_alt",  "left_cmd",
-                                       "right_ctrl", "right_shift", "right_alt", "right_cmd"};
-
-// The names of the set modifier bits in bit order, joined by "+".
-void print_modifiers(uint8_t modifier) {
-  bool first = true;
-  for (int bit = 0; bit < 8; ++bit) {
-    if ((modifier & (1u << bit)) == 0) continue;
-    if (!first) fputc('+', stdout);
-    fputs(kModifierNames[bit], stdout);
-    first = false;
-  }
-}
 
 // The row of a stored modifier and usage, or -1.
 int search_table(uint8_t modifier, uint8_t key) {

@@ -5,13 +5,46 @@
 #include <cstdio>
 #include <cstring>
 
+#include "libzivra/translate_text.h"
 #include "liblog/log.h"
 #include "zivra/config.h"
 #include "zivra/translate.h"
 
 LOG_MODULE("lib/libzivra/translate_v2");
 
+namespace zivra::keys {
+
+// The usage text, as the four writes callers expect.
+void print_usage() {
+  fputs("usage:\n", stdout);
+  fputs(" zivra record 'word'", stdout);
+  fputs("Available Options:\t\n", stdout);
+  fputs("  escape, return, enter, escape, backspace, delete, \n  tab, space, F[1-12], printscreen, scroll, pause, \n"
+        "  insert, home, pageup, pagedown, end, right, left, \n  down, up, wake, media keys:\n"
+        "  eject, vol_up, vol_down, mute, play/pause, stop, \n  fastforward, rewind\n",
+        stdout);
+}
+
+constexpr const char *kModifierNames[8] = {"left_ctrl",  "left_shift",  "left_alt",  "left_cmd",
+                                       "right_ctrl", "right_shift", "right_alt", "right_cmd"};
+
+// The names of the set modifier bits in bit order, joined by "+".
+void print_modifiers(uint8_t modifier) {
+  bool first = true;
+  for (int bit = 0; bit < 8; ++bit) {
+    if ((modifier & (1u << bit)) == 0) continue;
+    if (!first) fputc('+', stdout);
+    fputs(kModifierNames[bit], stdout);
+    first = false;
+  }
+}
+
+}  // namespace zivra::keys
+
 namespace {
+
+using zivra::keys::print_modifiers;
+using zivra::keys::print_usage;
 
 struct key_table {
   char opt[25];  // key name, or "-" for a row that stands for one character
@@ -184,31 +217,6 @@ const key_table key_table_p[kRows] = {
     {"browser_home", '0', 4, 32, 104},  // 156
     {"MOVIESEL1", '0', 4, 16, 104},  // 157
 };
-
-// Printed when a key is not in the table, as the four writes callers expect.
-void print_usage() {
-  fputs("usage:\n", stdout);
-  fputs(" zivra record 'word'", stdout);
-  fputs("Available Options:\t\n", stdout);
-  fputs("  escape, return, enter, escape, backspace, delete, \n  tab, space, F[1-12], printscreen, scroll, pause, \n"
-        "  insert, home, pageup, pagedown, end, right, left, \n  down, up, wake, media keys:\n"
-        "  eject, vol_up, vol_down, mute, play/pause, stop, \n  fastforward, rewind\n",
-        stdout);
-}
-
-const char *const kModifierNames[8] = {"left_ctrl",  "left_shift",  "left_alt",  "left_cmd",
-                                       "right_ctrl", "right_shift", "right_alt", "right_cmd"};
-
-// The names of the set modifier bits in bit order, joined by "+".
-void print_modifiers(uint8_t modifier) {
-  bool first = true;
-  for (int bit = 0; bit < 8; ++bit) {
-    if ((modifier & (1u << bit)) == 0) continue;
-    if (!first) fputc('+', stdout);
-    fputs(kModifierNames[bit], stdout);
-    first = false;
-  }
-}
 
 // The row a stored report came from: keyboard reports by modifier and usage,
 // the other reports by their usage byte or bit and report id. -1 if none.

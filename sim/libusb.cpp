@@ -42,6 +42,41 @@ std::shared_ptr<Device> shared_device(int id) {
 // How long a transfer waits before it gives up; 0 means no limit.
 uint64_t wait_us(unsigned int timeout) { return (timeout == 0 ? 5000u : timeout) * 1000ull; }
 
+// What the fault rules do to one transfer before the model sees it.
+struct Plan {
+  int result = 0;
+  bool call_model = true, lost = false, failed = false;
+  uint64_t delay = 0;
+};
+
+Plan plan_transfer(const std::vector<Fault *> &faults, Device &d) {
+  Plan p;
+  for (Fault *f : faults) {
+    switch (f->kind) {
+      case Fault::Fail: p.result = f->usb_error; p.failed = true; p.call_model = false; break;
+      case Fault::Unplug: d.unplug(); p.result = LIBUSB_ERROR_NO_DEVICE; p.failed = true; p.call_model = false; break;
+      case Fault::Drop: p.call_model = false; p.lost = true; break;
+      case Fault::Timeout: p.lost = true; break;
+      case Fault::Delay: p.delay += f->delay_us; break;
+      default: break;
+    }
+  }
+  return p;
+}
+
+// After the model ran (and the transfer did not fail outright): moves the clock
+// on by the delay or the time-out; true when the transfer timed out.
+bool timed_out(const Plan &p, int &result, unsigned int timeout) {
+  if (p.lost || p.delay > wait_us(timeout)) {
+    zivra_sim::advance_us(wait_us(timeout));
+    result = LIBUSB_ERROR_TIMEOUT;
+    return true;
+  }
+  if (p.delay > 0) zivra_sim::advance_us(p.delay);
+  if (result == LIBUSB_ERROR_TIMEOUT) zivra_sim::advance_us(wait_us(timeout));
+  return false;
+}
+
 }  // namespace
 
 extern "C" {
@@ -235,31 +270,13 @@ int libusb_control_transfer(libusb_device_handle *h, uint8_t request_type, uint8
     result = LIBUSB_ERROR_INVALID_PARAM;
   } else {
     std::vector<Fault *> faults = zivra_sim::detail::match_faults(zivra_sim::control_key(bRequest), d->id());
-    result = 0;
-    bool call_model = true, lost = false, failed = false;
-    uint64_t delay = 0;
-    for (Fault *f : faults) {
-      switch (f->kind) {
-        case Fault::Fail: result = f->usb_error; failed = true; call_model = false; break;
-        case Fault::Unplug: d->unplug(); result = LIBUSB_ERROR_NO_DEVICE; failed = true; call_model = false; break;
-        case Fault::Drop: call_model = false; lost = true; break;
-        case Fault::Timeout: lost = true; break;
-        case Fault::Delay: delay += f->delay_us; break;
-        default: break;
-      }
-    }
+    Plan p = plan_transfer(faults, *d);
+    result = p.result;
     unsigned char scratch[1];
-    if (call_model) result = d->model().on_control(*d, setup, data != nullptr ? data : scratch);
-    if (!failed) {
-      if (lost || delay > wait_us(timeout)) {
-        zivra_sim::advance_us(wait_us(timeout));
-        result = LIBUSB_ERROR_TIMEOUT;
-      } else {
-        if (delay > 0) zivra_sim::advance_us(delay);
-        if (result == LIBUSB_ERROR_TIMEOUT) zivra_sim::advance_us(wait_us(timeout));
-        for (Fault *f : faults)
-          if (f->kind == Fault::WrongLength && result >= 0) result = static_cast<int>(std::min<size_t>(f->length, wLength));
-      }
+    if (p.call_model) result = d->model().on_control(*d, setup, data != nullptr ? data : scratch);
+    if (!p.failed && !timed_out(p, result, timeout)) {
+      for (Fault *f : faults)
+        if (f->kind == Fault::WrongLength && result >= 0) result = static_cast<int>(std::min<size_t>(f->length, wLength));
     }
     if (setup.in() && result > 0) e.data.assign(data, data + result);
   }
@@ -289,33 +306,14 @@ int libusb_interrupt_transfer(libusb_device_handle *h, unsigned char endpoint, u
     result = LIBUSB_ERROR_INVALID_PARAM;
   } else {
     std::vector<Fault *> faults = zivra_sim::detail::match_faults(zivra_sim::interrupt_key(endpoint), d->id());
-    result = 0;
-    bool call_model = true, lost = false, failed = false;
-    uint64_t delay = 0;
-    for (Fault *f : faults) {
-      switch (f->kind) {
-        case Fault::Fail: result = f->usb_error; failed = true; call_model = false; break;
-        case Fault::Unplug: d->unplug(); result = LIBUSB_ERROR_NO_DEVICE; failed = true; call_model = false; break;
-        case Fault::Drop: call_model = false; lost = true; break;
-        case Fault::Timeout: lost = true; break;
-        case Fault::Delay: delay += f->delay_us; break;
-        default: break;
-      }
-    }
-    if (call_model) result = d->model().on_interrupt(*d, endpoint, data, length, &moved, timeout);
-    if (!failed) {
-      if (lost || delay > wait_us(timeout)) {
-        zivra_sim::advance_us(wait_us(timeout));
-        result = LIBUSB_ERROR_TIMEOUT;
-        moved = 0;
-      } else {
-        if (delay > 0) zivra_sim::advance_us(delay);
-        if (result == LIBUSB_ERROR_TIMEOUT) zivra_sim::advance_us(wait_us(timeout));
-        for (Fault *f : faults)
-          if (f->kind == Fault::WrongLength) moved = static_cast<int>(std::min<size_t>(f->length, static_cast<size_t>(std::max(length, 0))));
-      }
-    } else {
+    Plan p = plan_transfer(faults, *d);
+    result = p.result;
+    if (p.call_model) result = d->model().on_interrupt(*d, endpoint, data, length, &moved, timeout);
+    if (p.failed || timed_out(p, result, timeout)) {
       moved = 0;
+    } else {
+      for (Fault *f : faults)
+        if (f->kind == Fault::WrongLength) moved = static_cast<int>(std::min<size_t>(f->length, static_cast<size_t>(std::max(length, 0))));
     }
     if (in && moved > 0) e.data.assign(data, data + moved);
   }

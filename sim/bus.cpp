@@ -77,9 +77,24 @@ uint64_t monotonic_ns() {
 }
 }  // namespace
 
+// Runs the events whose time has come. An event may plug devices (entering the
+// sim again) or schedule further events.
+void run_due_events() {
+  State &s = state();
+  if (s.running_events) return;
+  s.running_events = true;
+  while (!s.events.empty() && s.events.front().at <= zivra_sim::now_us()) {
+    std::function<void()> fn = std::move(s.events.front().fn);
+    s.events.erase(s.events.begin());
+    fn();
+  }
+  s.running_events = false;
+}
+
 Guard::Guard() {
   if (g_depth++ == 0 && g_cpu_accounting) g_cpu_start = monotonic_ns();
   if (!state().env_done) apply_environment();
+  if (g_depth == 1 && !state().events.empty()) run_due_events();
 }
 Guard::~Guard() {
   if (--g_depth == 0 && g_cpu_accounting) g_cpu_ns += monotonic_ns() - g_cpu_start;
@@ -196,6 +211,7 @@ void reset() {
   s.counters = Counters{};
   s.usb_init_result = 0;
   s.env_done = true;
+  s.events.clear();
 }
 
 Device &plug(const Identity &identity, std::shared_ptr<Model> model) {
@@ -251,6 +267,16 @@ std::vector<std::string> dongle_names() {
   for (auto &kv : detail::registry()) out.push_back(kv.first);
   return out;
 }
+
+void schedule(uint64_t at_us, std::function<void()> event) {
+  detail::State &s = state();
+  detail::State::Event e{at_us, s.seq++, std::move(event)};
+  auto it = std::upper_bound(s.events.begin(), s.events.end(), e.at,
+                             [](uint64_t t, const detail::State::Event &x) { return t < x.at; });
+  s.events.insert(it, std::move(e));
+}
+
+size_t scheduled() { return state().events.size(); }
 
 // ---- clock -----------------------------------------------------------------------
 

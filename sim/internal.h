@@ -1,6 +1,7 @@
 // State shared by the bus, the hidapi and libusb doubles and the clock.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,13 @@ struct State {
   Counters counters;
   int usb_init_result = 0;
   bool env_done = false;
+  struct Event {
+    uint64_t at;
+    uint64_t seq;
+    std::function<void()> fn;
+  };
+  std::vector<Event> events;  // ordered by at, then seq
+  bool running_events = false;
 };
 
 State &state();

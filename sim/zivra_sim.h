@@ -308,6 +308,13 @@ using DongleFactory = std::function<void()>;
 bool register_dongle(const std::string &name, DongleFactory factory);
 bool plug_named(const std::string &name);
 std::vector<std::string> dongle_names();
+
+// Something that happens on the bus at a set time: a dongle re-enumerating after
+// a reset (unplug now, plug the new identity later). Runs on the first sim entry
+// point called once the clock has reached `at_us`, in time order; events due at
+// the same time run in the order they were scheduled. reset() drops them.
+void schedule(uint64_t at_us, std::function<void()> event);
+size_t scheduled();  // events not yet run
 #define ZIVRA_SIM_CAT2(a, b) a##b
 #define ZIVRA_SIM_CAT(a, b) ZIVRA_SIM_CAT2(a, b)
 #define ZIVRA_SIM_DONGLE(name, ...) \

@@ -123,3 +123,31 @@ TEST_F(SimTest, DeviceDroppingOffTheBusFailsTheExchange) {
 }
 
 }  // namespace
+
+// A dongle re-enumerating: scheduled plugs happen once the clock reaches them,
+// in time order, and reset() forgets those still pending.
+TEST_F(SimTest, ScheduledPlugsAppearWhenTheClockReachesThem) {
+  std::vector<int> order;
+  uint64_t t0 = zivra_sim::now_us();
+  zivra_sim::schedule(t0 + 2000000, [&] {
+    order.push_back(2);
+    zivra_sim::plug(zivra_sim::Identity{}, std::make_shared<zivra_sim::ScriptModel>());
+  });
+  zivra_sim::schedule(t0 + 1000000, [&] { order.push_back(1); });
+  libhid_priv p{0x20A0, 0x0006, -1};
+  EXPECT_EQ(dev_open(DEV_TYPE_HID, &p), nullptr);
+  usleep(1500000);
+  EXPECT_EQ(zivra_sim::scheduled(), 2u);  // due, but no entry point has run since
+  EXPECT_EQ(dev_open(DEV_TYPE_HID, &p), nullptr);
+  EXPECT_EQ(order, (std::vector<int>{1}));
+  usleep(500000);
+  dev_ = dev_open(DEV_TYPE_HID, &p);
+  EXPECT_NE(dev_, nullptr);
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  zivra_sim::schedule(zivra_sim::now_us() + 1, [&] { order.push_back(3); });
+  zivra_sim::reset();
+  dev_close(dev_);
+  dev_ = nullptr;
+  usleep(10);
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}

@@ -44,6 +44,7 @@ void apply_environment() {
     }
     pos = comma + 1;
   }
+  keep_across_runs();
 }
 
 const char *kind_name(TraceEntry::Kind k) {

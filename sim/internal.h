@@ -60,5 +60,8 @@ void record(TraceEntry e);
 std::vector<Fault *> match_faults(const std::string &key, int device);
 Device *find_device(int id);  // any device since reset, plugged or not
 std::wstring widen(const std::string &s);
+// Dongles plugged from the environment keep their memory in ZIVRA_SIM_STATE and act
+// the user's part (ZIVRA_SIM_PRESS, ZIVRA_SIM_IR); see persist.cpp.
+void keep_across_runs();
 
 }  // namespace zivra_sim::detail

@@ -155,6 +155,13 @@ class Gen4Model : public CommandModel {
   uint32_t wake_en_ = 0;
   uint8_t high_add_ = 0, low_add_ = 0;
   std::vector<std::vector<uint8_t>> outbox_;  // report-7 payloads not yet on the bus
+
+ public:
+  // ---- kept between runs (sim/persist.cpp) ----
+  // What the dongle remembers (version, configuration memory, wake settings and signal,
+  // last hash, the last signals it sent) as "name hex..." lines, and back.
+  std::vector<std::string> saved_state() const;
+  void restore_state(const std::vector<std::string> &lines);
 };
 
 // A generation-4 HID bootloader (0x20A0:0x0005) answering "getversion".

@@ -269,9 +269,11 @@ int run(int argc, char **argv) {
   CLI::App app{"Decode IR captures and encode scancodes with libcodara."};
   app.require_subcommand(0, 1);  // a missing one is reported below, an unknown word by CLI11
   int log_level = -1;
-  app.add_option("--log-level", log_level, "libcodara log level: 0 off, 1 errors, 2 +warnings (default), "
-                                           "3 info, 4 debug, 5 verbose")
+  int verbose = 0;
+  app.add_option("--log-level", log_level, "Show libcodara's own log lines: 0 none (default), 1 errors, "
+                                           "2 +warnings, 3 info, 4 debug, 5 verbose")
       ->check(CLI::Range(0, 5));
+  app.add_flag("-v,--verbose", verbose, "Show libcodara's log lines (-v errors and warnings, -vv info, -vvv debug)");
   app.add_flag_callback("--version", [] {
     std::printf("codara %s\n", ir_lib_version());
     throw CLI::Success();
@@ -309,7 +311,9 @@ int run(int argc, char **argv) {
     app.exit(e);
     return 2;
   }
-  if (log_level >= 0) set_loglevel(log_level);
+  // The library's log lines are for developers; the tool says what went wrong in its own
+  // words (an undecodable capture is an INVALID line, not the hash's complaint beside it).
+  set_loglevel(log_level >= 0 ? log_level : verbose > 0 ? std::min(5, verbose + 1) : 0);
   if (dec->parsed()) return decode(dopt);
   if (enc->parsed()) return encode(eopt);
   if (pro->parsed()) return protocols();

@@ -15,6 +15,7 @@
 #include "ops.h"
 #include "simulate.h"
 #include "zivra/logging.h"
+#include "zivra/pbar.h"
 #include "zivra/zivra.h"
 
 namespace zivra_cli {
@@ -315,6 +316,15 @@ int run(int argc, char **argv) {
   eeprom_cmd->add_option("address", ee_addr, "Address, decimal or 0x-hex")->required();
   eeprom_cmd->add_option("value", ee_value, "Byte to write (poke)");
   app.add_subcommand("reboot", "Restart the dongle");
+  std::string bl_action;
+  int timeout_s = 30;
+  auto *bootloader_cmd = app.add_subcommand("bootloader", "Switch the dongle into its bootloader or back: bootloader enter|leave");
+  bootloader_cmd->add_option("action", bl_action, "enter or leave")->required()->check(CLI::IsMember({"enter", "leave"}));
+  bootloader_cmd->add_option("--timeout", timeout_s, "Seconds to wait for the dongle to come back")->capture_default_str();
+  std::string image;
+  auto *upgrade_cmd = app.add_subcommand("upgrade", "Install the firmware IMAGE");
+  upgrade_cmd->add_option("image", image, "Firmware image file")->required();
+  upgrade_cmd->add_option("--timeout", timeout_s, "Seconds to wait for each restart of the dongle")->capture_default_str();
 
   std::string hist_version;
   auto *history_cmd = app.add_subcommand("history", "Firmware releases after the dongle's, up to VERSION (default: all)");
@@ -446,6 +456,23 @@ int run(int argc, char **argv) {
     return c.done(eeprom_poke(d, static_cast<uint32_t>(addr), static_cast<uint32_t>(value)), "Wrote " + ee_value + " to " + ee_addr + ".");
   }
   if (name == "reboot") return c.done(reboot(d), "The dongle restarts.");
+  // The library's "[DEVICE]" status lines belong to these commands' text output.
+  if ((name == "bootloader" || name == "upgrade") && !c.as_json) d.progress = LibOutput::Stdout;
+  if (name == "bootloader")
+    return c.done(
+        bl_action == "enter" ? bootloader_enter(d, timeout_s) : bootloader_leave(d, timeout_s),
+        [](const std::string &s) { std::printf("The dongle runs its %s.\n", s == "bootloader" ? "bootloader" : "firmware"); },
+        [](const std::string &s) { return json{{"ok", true}, {"state", s}}; });
+  if (name == "upgrade") {
+    bool bar = !c.as_json && isatty(1);
+    Result<Upgraded> u = upgrade(d, image, timeout_s, [bar](int percent) {
+      if (bar) print_progress_bar(static_cast<float>(percent), 100.0f);
+    });
+    if (bar) std::printf("\n");
+    return c.done(
+        u, [](const Upgraded &x) { std::printf("Upgrade complete: firmware %s -> %s.\n", x.from.c_str(), x.to.c_str()); },
+        [](const Upgraded &x) { return json{{"ok", true}, {"from", x.from}, {"to", x.to}, {"state", x.state}}; });
+  }
   if (name == "history") return show_history(c, d, hist_version);
   if (name == "send")
     return c.done(
@@ -494,6 +521,8 @@ int run(int argc, char **argv) {
     return 0;
   }
   (void)format_cmd;
+  (void)bootloader_cmd;
+  (void)upgrade_cmd;
   return c.error(fail(Status::Usage, "unknown command " + name));
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "capture_formats.h"
 #include "codara/codara.h"
 #include "libtext.h"
+#include "zivra/app_info.h"
 #include "zivra/config.h"
 #include "zivra/crc.h"
 #include "zivra/file_opts.h"
@@ -347,8 +349,14 @@ Error Dongle::open() {
     open_error_ = diagnose_open();
     return open_error_;
   }
+  learn(rc);
+  return {};
+}
+
+void Dongle::learn(int state) {
   open_ = true;
-  state_ = rc;
+  state_ = state;
+  free(caps_);
   {
     QuietLog quiet;
     major_ = zv_major_version();
@@ -357,7 +365,17 @@ Error Dongle::open() {
     caps_ = determine_iface(state_, major_, minor_);
   }
   if (caps_ == nullptr) caps_ = static_cast<zv_iface *>(calloc(1, sizeof(zv_iface)));
-  return {};
+}
+
+void Dongle::refresh() {
+  int state = zv_fw_state();
+  if (state == 1 || state == 2) {
+    tried_ = true;
+    open_error_ = {};
+    learn(state);
+  } else {
+    open_ = false;
+  }
 }
 
 // ---- information ----------------------------------------------------------------------
@@ -731,6 +749,116 @@ Done reboot(Dongle &d) {
   if (rc < 0) return device_failed("rebooting", rc);
   d.close();
   return Done{};
+}
+
+// ---- firmware --------------------------------------------------------------------------
+
+namespace {
+std::string version_of(const Dongle &d) {
+  return std::to_string(d.major()) + "." + std::to_string(d.minor()) + "." + std::to_string(d.patch());
+}
+
+// The header every image starts with, checked before the dongle is switched anywhere.
+Error check_image(const std::string &path, std::vector<uint8_t> &img) {
+  unsigned char *buf = nullptr;
+  ssize_t n = file_to_buf(path.c_str(), &buf, "rb");
+  if (n < 0) {
+    free(buf);
+    return fail(Status::File, "cannot read " + path + ": " + std::strerror(static_cast<int>(-n)),
+                "check the name of the firmware image; nothing was sent");
+  }
+  img.assign(buf, buf + n);
+  free(buf);
+  auto bad = [&](const std::string &why) {
+    return fail(Status::File, path + " is not a firmware image (" + why + "); nothing was sent",
+                "use an image made for this dongle; zivra info shows its edition");
+  };
+  if (img.size() < sizeof(app_info_v1_t)) return bad("shorter than its header");
+  if (get32(img.data()) != ZV_APP_SIGNATURE) return bad("no image signature");
+  uint32_t version = get32(img.data() + offsetof(app_info_v1_t, header_version));
+  if (version != 1 && version != 2) return bad("unknown header version " + std::to_string(version));
+  if (version == 2 && img.size() < sizeof(app_info_v2_t)) return bad("shorter than its header");
+  return {};
+}
+
+std::function<void(int)> *g_progress = nullptr;
+void progress_trampoline(int percent, void *) {
+  if (g_progress != nullptr && *g_progress) (*g_progress)(percent);
+}
+
+// Waits for the dongle after it was switched; the state it came back in.
+Result<std::string> come_back(Dongle &d, int timeout_s, int want) {
+  int rc;
+  {
+    StdoutRoute route(d.progress);
+    rc = zv_wait_for_device_timeout(ZV_VID, nullptr, timeout_s);
+  }
+  if (rc < 0) {
+    d.refresh();
+    return fail(Status::Failed, "the dongle did not come back within " + std::to_string(timeout_s) + " seconds",
+                "unplug and replug it, then zivra info shows what it runs");
+  }
+  d.refresh();
+  if (rc != want)
+    return fail(Status::Failed, std::string("the dongle came back in its ") + (rc == 1 ? "bootloader" : "firmware"),
+                "zivra info shows its state");
+  return std::string(rc == 1 ? "bootloader" : "application");
+}
+}  // namespace
+
+Result<Upgraded> upgrade(Dongle &d, const std::string &image, int timeout_s, const std::function<void(int)> &progress) {
+  std::vector<uint8_t> img;
+  if (Error e = check_image(image, img)) return e;
+  if (timeout_s < 1 || timeout_s > 2147) return fail(Status::Usage, "--timeout takes 1 to 2147 seconds");
+  if (Error e = d.open()) return e;
+  if (d.state() == 2 && !ZV_HAS(d, zv_device_set_dfu)) return unsupported(d, "upgrading from the firmware");
+  Upgraded u;
+  u.from = version_of(d);
+  std::function<void(int)> cb = progress;
+  g_progress = &cb;
+  int rc;
+  {
+    StdoutRoute route(d.progress);
+    rc = zv_upgrade_fw_ext_timeout(img.data(), img.size(), ZV_VID, nullptr, nullptr, progress_trampoline, timeout_s);
+  }
+  g_progress = nullptr;
+  d.refresh();
+  if (rc == -ZV_EUPGRADE_FAILED)
+    return fail(Status::Upgrade, "the firmware upgrade failed: the dongle did not come back",
+                "unplug and replug the dongle; if zivra info shows its bootloader, run zivra upgrade IMAGE again");
+  if (rc < 0)
+    return fail(Status::Upgrade, "the firmware upgrade failed: the bootloader refused the image or the upload broke off",
+                "the dongle waits in its bootloader: check the image is for its edition (zivra info), then run "
+                "zivra upgrade IMAGE again; -v shows the bootloader's messages");
+  u.to = d.is_open() ? version_of(d) : "?";
+  u.state = d.state() == 1 ? "bootloader" : "application";
+  return u;
+}
+
+Result<std::string> bootloader_enter(Dongle &d, int timeout_s) {
+  if (Error e = d.open()) return e;
+  if (d.state() == 1) return std::string("bootloader");
+  if (!ZV_HAS(d, zv_device_set_dfu)) return unsupported(d, "entering the bootloader");
+  int rc;
+  {
+    QuietLog quiet;
+    rc = zv_device_set_dfu();
+  }
+  if (rc < 0) return device_failed("switching to the bootloader", rc);
+  d.close();
+  return come_back(d, timeout_s, 1);
+}
+
+Result<std::string> bootloader_leave(Dongle &d, int timeout_s) {
+  if (Error e = d.open()) return e;
+  if (d.state() == 2) return std::string("application");
+  if (!ZV_HAS(d, zv_leave_bootloader)) return unsupported(d, "leaving the bootloader");
+  int rc = zv_leave_bootloader();
+  if (rc < 0)
+    return fail(Status::Failed, "the bootloader would not start the firmware (library result " + std::to_string(rc) + ")",
+                "the firmware may be missing or damaged: zivra upgrade IMAGE installs one");
+  d.close();
+  return come_back(d, timeout_s, 2);
 }
 
 // ---- history ----------------------------------------------------------------------------

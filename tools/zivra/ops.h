@@ -63,6 +63,8 @@ class Dongle {
 
   Error open();  // opens on first use; later calls return the first outcome
   void close();
+  // After the library reopened the dongle itself (waits, upgrades): read its state again.
+  void refresh();
   bool is_open() const { return open_; }
   int state() const { return state_; }  // 1 bootloader, 2 application
   int major() const { return major_; }
@@ -75,6 +77,7 @@ class Dongle {
   LibOutput progress = LibOutput::Discard;
 
  private:
+  void learn(int state);
   bool tried_ = false, open_ = false;
   Error open_error_;
   int state_ = 0, major_ = -1, minor_ = -1, patch_ = -1;
@@ -152,6 +155,19 @@ Done set_rom_table(Dongle &d, int table, bool on);
 Result<int> eeprom_peek(Dongle &d, uint32_t addr);
 Done eeprom_poke(Dongle &d, uint32_t addr, uint32_t value);
 Done reboot(Dongle &d);
+
+// ---- firmware -----------------------------------------------------------------------------
+
+struct Upgraded {
+  std::string from, to;  // versions before and after
+  std::string state;     // "application" or "bootloader" afterwards
+};
+// Checks the image file before the dongle is touched; `progress` sees 0..100 during the
+// upload (may be empty). Waits `timeout_s` for each re-enumeration.
+Result<Upgraded> upgrade(Dongle &d, const std::string &image, int timeout_s, const std::function<void(int)> &progress);
+// Switches into the bootloader / back into the firmware and waits for the dongle.
+Result<std::string> bootloader_enter(Dongle &d, int timeout_s);
+Result<std::string> bootloader_leave(Dongle &d, int timeout_s);
 
 // ---- release history -----------------------------------------------------------------
 

@@ -58,8 +58,8 @@ struct Sim {
   Outcome operator()(const std::string &args, const std::string &input = "") const {
     return sh(std::string("'") + ZIVRA_BIN + "' --simulate=" + dongle + " --sim-state '" + state + "' " + args, input);
   }
-  json js(const std::string &args) const {
-    Outcome r = (*this)("--json " + args);
+  json js(const std::string &args, const std::string &input = "") const {
+    Outcome r = (*this)("--json " + args, input);
     EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
     return r.out.empty() ? json() : json::parse(r.out);
   }
@@ -257,6 +257,10 @@ TEST(ZivraSettings, ShownSetAndKeptPerGeneration) {
   EXPECT_EQ(sim.js("wake get")["high"], 12);
   ASSERT_EQ(sim("wake set 1 7 9").status, 0);
   EXPECT_EQ(sim.js("wake get"), (json{{"enable", 1}, {"high", 7}, {"low", 9}}));
+  EXPECT_EQ(sim.js("wake signal -", "+900 -450 +900 -450 +900\n")["durations"], 5);
+  EXPECT_NE(slurp(sim.state).find("wake_signal 8403c2018403c2018403\n"), std::string::npos) << slurp(sim.state);
+  // Generation 4 restarts only through its bootloader.
+  EXPECT_EQ(sim("reboot").status, 5);
   // The image's first byte is its magic's low byte.
   EXPECT_EQ(sim.js("eeprom peek 0")["value"], 0xEF);
   ASSERT_EQ(sim("eeprom poke 20 5").status, 0);

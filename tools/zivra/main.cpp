@@ -23,8 +23,8 @@ namespace {
 
 using nlohmann::json;
 
-volatile bool g_stop = false;
-void on_interrupt(int) { g_stop = true; }
+volatile std::sig_atomic_t g_stop = 0;
+void on_interrupt(int) { g_stop = 1; }
 
 const char *status_name(Status s) {
   switch (s) {

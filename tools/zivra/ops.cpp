@@ -423,8 +423,8 @@ Error check_key(Dongle &d, const std::string &key) {
   std::string usage;
   if (key.empty() || key.size() > 255 || !translate_key(d, key, r, usage))
     return fail(Status::Usage, "unknown key name '" + key + "'; nothing was sent",
-                "key names are single characters (a, A, 1, !) or names such as return, F1, vol_up; "
-                "zivra keys lists them");
+                "key names are single characters (a, A, 1, !) or names such as return, escape, F1, up, "
+                "vol_up, mute, play/pause; zivra(1) lists them");
   return {};
 }
 
@@ -1048,6 +1048,7 @@ Result<int> capture(Dongle &d, const CaptureOptions &o, const std::function<bool
   ir_packet pkt{};
   while (o.stop == nullptr || !*o.stop) {
     int rc = zv_ir_packet_poll(&pkt);
+    if (rc < 0 && o.stop != nullptr && *o.stop) break;  // the read was interrupted by the stop signal
     if (rc < 0)
       return fail(Status::Failed, "the dongle stopped answering after " + std::to_string(count) + " signals",
                   "check the cable and start the capture again");

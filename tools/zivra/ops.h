@@ -4,6 +4,7 @@
 #ifndef ZIVRA_TOOL_OPS_H
 #define ZIVRA_TOOL_OPS_H
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -217,7 +218,7 @@ struct Signal {
 struct CaptureOptions {
   int count = 0;           // stop after this many signals; 0: until stopped
   double seconds = 0;      // stop after this long without a signal; 0: never
-  const volatile bool *stop = nullptr;  // set from a signal handler
+  const volatile std::sig_atomic_t *stop = nullptr;  // set from a signal handler
 };
 // Calls `each` for every capture as it arrives; `each` returns false to stop.
 Result<int> capture(Dongle &d, const CaptureOptions &o, const std::function<bool(const Signal &)> &each);

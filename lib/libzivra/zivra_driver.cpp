@@ -5,10 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include "libzivra/common/zivra_common.h"
 #include "libzivra/version_history.h"
 #include "liblog/log.h"
+#include "zivra/bootloader.h"
+#include "zivra/file_opts.h"
 #include "zivra/gen4_rev.h"
 #include "zivra/zivra.h"
 
@@ -23,10 +26,10 @@ using builder_t = zv_iface_t *(*)();
 // matter of naming its builder here.
 constexpr builder_t kBlVer1 = nullptr;    // zv_bl_ver1_init
 constexpr builder_t kBlVer2 = nullptr;    // zv_bl_ver2_init
-constexpr builder_t kBlVer3 = nullptr;    // zv_bl_ver3_init
-constexpr builder_t kBlVer3p1 = nullptr;  // zv_bl_ver3p1_init
-constexpr builder_t kBlVer3p2 = nullptr;  // zv_bl_ver3p2_init
-constexpr builder_t kBlVer3p3 = nullptr;  // zv_bl_ver3p3_init
+constexpr builder_t kBlVer3 = zv_bl_ver3_init;
+constexpr builder_t kBlVer3p1 = zv_bl_ver3p1_init;
+constexpr builder_t kBlVer3p2 = zv_bl_ver3p2_init;
+constexpr builder_t kBlVer3p3 = zv_bl_ver3p3_init;
 constexpr builder_t kFwVer1 = nullptr;    // zv_fw_ver1_init
 constexpr builder_t kFwVer2 = nullptr;    // zv_fw_ver2_init
 constexpr builder_t kFwVer2p1 = nullptr;  // zv_fw_ver2p1_init
@@ -825,3 +828,154 @@ int zv_print_ver_diff(const char *comp) {
 }
 
 }  // extern "C"
+
+// ==== waiting for the dongle and upgrading its firmware ====
+// The dongle re-enumerates twice during an upgrade (application -> bootloader ->
+// new application); each wait re-opens it. Status lines go to standard output for
+// the person watching, whatever the log level.
+
+namespace {
+
+constexpr useconds_t kRetryUs = 1000000;
+constexpr useconds_t kSettleUs = 500000;
+
+void device_line(const char *text) {
+  printf("[DEVICE]        %s\n", text);
+  fflush(stdout);
+}
+
+// Closing after a step of the upgrade: the dongle gets time to restart first.
+void settle_and_close() {
+  usleep(kSettleUs);
+  zv_close_device();
+}
+
+}  // namespace
+
+extern "C" {
+
+int zv_device_set_dfu(void) {
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return -ZV_ERROR_T_COUNT;
+  }
+  if (zv_fw_state() == 1) {
+    LOGI("device already in bootloader");
+    return 1;
+  }
+  if (iface->zv_device_set_dfu == nullptr) {
+    LOGD("invalid operation for this device or version");
+    return -ZV_EWRONGDEV;
+  }
+  if (iface->zv_device_set_dfu() < 0) {
+    LOGE("unable to set DFU");
+    return -1;
+  }
+  // The dongle is restarting: closing must not talk to it any more.
+  iface->dev = nullptr;
+  return 0;
+}
+
+}  // extern "C"
+
+ZV_FORWARD(int, zv_last_upgrade_attempt, (void), ())
+ZV_FORWARD(int, zv_set_boot_flag, (void), ())
+
+extern "C" {
+
+int zv_wait_for_device_timeout(unsigned int VID, const char *mfg, int timeout) {
+  fputs("[DEVICE]        Waiting", stdout);
+  fflush(stdout);
+  struct timeval start;
+  gettimeofday(&start, nullptr);
+  // Whole seconds as microseconds: wide enough for any int time-out.
+  uint64_t limit = timeout >= 0 ? static_cast<uint64_t>(timeout) * 1000000u : 0;
+  int r = zv_open_device(VID, mfg);
+  while (r < 0) {
+    if (timeout >= 0 && time_has_elapsed_us(&start, limit)) {
+      _log(1, "[E] %s %s(%d): \n[DEVICE] Wait timed out\n", kLogModule, __func__, __LINE__);
+      return -ZV_ETIMEOUT;
+    }
+    fputs(".", stdout);
+    fflush(stdout);
+    usleep(kRetryUs);
+    r = zv_open_device(VID, mfg);
+  }
+  fputs("\n", stdout);
+  if (r == 1) device_line("Bootloader Detected");
+  if (r == 2) device_line("FW Detected");
+  fflush(stdout);
+  return r;
+}
+
+int zv_wait_for_device(unsigned int VID, const char *mfg) { return zv_wait_for_device_timeout(VID, mfg, -1); }
+
+int zv_upgrade_fw_ext_timeout(unsigned char *buf, size_t len, int VID, const char *mfg, void *priv,
+                              zv_progress_t p_bar, int timeout) {
+  unsigned int vid = static_cast<unsigned int>(VID);
+  if (iface == nullptr) {
+    if (zv_wait_for_device_timeout(vid, mfg, timeout) == -ZV_ETIMEOUT) return -ZV_EUPGRADE_FAILED;
+    int r = zv_upgrade_fw_ext_timeout(buf, len, VID, mfg, priv, p_bar, timeout);
+    if (r < 0) {
+      settle_and_close();
+      return -ZV_EUPGRADE_FAILED;
+    }
+    return r;
+  }
+  if (zv_fw_state() == 1) {
+    LOGI("bootloader open");
+    device_line("Uploading");
+  } else {
+    device_line("Setting DFU");
+    zv_device_set_dfu();
+    zv_close_device();
+    usleep(kSettleUs);
+    LOGI("waiting for bootloader");
+    if (zv_wait_for_device_timeout(vid, ZV_MFR_APP, timeout) == -ZV_ETIMEOUT) return -ZV_EUPGRADE_FAILED;
+  }
+  // A dongle that came back running its application has nothing to upload with.
+  if (iface == nullptr || iface->zv_upload_fw == nullptr) {
+    LOGE("upload firmware failed");
+    settle_and_close();
+    return -ZV_EUPGRADE_FAILED;
+  }
+  int r = iface->zv_upload_fw(buf, len, priv, p_bar);
+  if (r < 0) {
+    LOGE("upload firmware failed");
+    settle_and_close();
+    return r;
+  }
+  settle_and_close();
+  if (zv_wait_for_device_timeout(vid, ZV_MFR_APP, timeout) == 2) {
+    zv_set_boot_flag();
+    device_line("EOK");
+    return 0;
+  }
+  device_line("Failed");
+  return -ZV_EUPGRADE_FAILED;
+}
+
+int zv_upgrade_fw_ext(unsigned char *buf, size_t len, int VID, const char *mfg, void *priv, zv_progress_t p_bar) {
+  return zv_upgrade_fw_ext_timeout(buf, len, VID, mfg, priv, p_bar, -1);
+}
+
+int zv_upgrade_fw_timeout(const char *user_file, unsigned int VID, const char *mfg, void *priv,
+                          zv_progress_t p_bar, int timeout) {
+  unsigned char *buf = nullptr;
+  ssize_t len = file_to_buf(user_file, &buf, "rb");
+  if (len < 0) {
+    LOGE("could not open file");
+    return -9;
+  }
+  int r = zv_upgrade_fw_ext_timeout(buf, static_cast<size_t>(len), static_cast<int>(VID), mfg, priv, p_bar,
+                                    timeout);
+  free(buf);
+  return r;
+}
+
+int zv_upgrade_fw(const char *user_file, unsigned int VID, const char *mfg, void *priv, zv_progress_t p_bar) {
+  return zv_upgrade_fw_timeout(user_file, VID, mfg, priv, p_bar, -1);
+}
+
+}  // extern "C"
+// ==== end of waiting and upgrading ====

@@ -224,23 +224,41 @@ TEST_F(Fixture, EraseCountNeverNegative) {
 }
 
 // The edition check: an image for another edition is refused with the table of
-// both names and nothing erased; 3.2 asks for the name through the public call
-// and again for the table.
-TEST_F(Fixture, EditionMismatchOn3p2) {
-  auto bl = plug_bootloader(2);
-  zv_iface_t *t = open_table(2);
+// both names and nothing erased. 3.2 asks for the name at 0x6C00 through the
+// public call, and again for the table; 3.3 reads it once more at 0x4000.
+struct EditionRow {
+  int minor;
+  uint32_t base;  // where the dongle's header is read
+  size_t reads;   // header reads of 64 words
+};
+
+class EditionMismatch : public Fixture, public ::testing::WithParamInterface<EditionRow> {};
+
+TEST_P(EditionMismatch, RefusedWithBothNames) {
+  const EditionRow &e = GetParam();
+  auto bl = plug_bootloader(e.minor);
+  zv_iface_t *t = open_table(e.minor);
   std::vector<uint8_t> img = image(7, 64, "ZIVRA-PRO");
   OneLog log;
-  size_t before = bl->count("peek");
+  size_t before = bl->commands().size();
   EXPECT_EQ(t->zv_upload_fw(img.data(), img.size(), nullptr, nullptr), -1);
   free(t);
-  EXPECT_EQ(bl->count("peek") - before, 3 * 64u);
+  std::vector<uint32_t> addrs;
+  for (size_t i = before; i < bl->commands().size(); ++i) {
+    ASSERT_EQ(bl->commands()[i].word, "peek");
+    addrs.push_back(u32(bl->commands()[i].payload()));
+  }
+  ASSERT_EQ(addrs.size(), e.reads * 64);
+  for (size_t i = 0; i < addrs.size(); ++i) EXPECT_EQ(addrs[i], e.base + 4 * (i % 64));
   EXPECT_TRUE(log.has("): invalid image, incorrect sku\n"));
   EXPECT_TRUE(log.has("): File                 Device\n"));
   EXPECT_TRUE(log.has("): ----                 ------\n"));
   EXPECT_TRUE(log.has("): ZIVRA-PRO            ZIVRA-STD\n"));
-  EXPECT_EQ(bl->count("erasesec"), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Sources, EditionMismatch,
+                         ::testing::Values(EditionRow{2, 0x6C00, 3}, EditionRow{3, 0x4000, 2}),
+                         [](const auto &info) { return "bl3p" + std::to_string(info.param.minor); });
 
 // 3.1 only installs the stage-2 bootloader: with a readable header the name must
 // be its own; without one any name passes but the size must still be 0x2B00.
@@ -264,19 +282,24 @@ TEST_F(Fixture, Stage2InstallerChecks) {
 
 // A header with the signature but an unknown version names no edition: the check
 // is skipped with a warning rather than made against nothing.
-TEST_F(Fixture, UnknownHeaderVersionOnTheDongleSkipsTheEditionCheck) {
-  auto bl = plug_bootloader(3);
+class UnknownHeaderVersion : public Fixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UnknownHeaderVersion, SkipsTheEditionCheck) {
+  int minor = GetParam();
+  auto bl = plug_bootloader(minor);
   std::vector<uint8_t> odd = image(7, 64);
   uint32_t v = 7;
   memcpy(odd.data() + 4, &v, 4);
   bl->install_app(odd);
-  zv_iface_t *t = open_table(3);
+  zv_iface_t *t = open_table(minor);
   std::vector<uint8_t> img = image(7, 64, "ZIVRA-PRO");
   OneLog log;
   EXPECT_EQ(t->zv_upload_fw(img.data(), img.size(), nullptr, nullptr), 0) << log.text();
   free(t);
-  EXPECT_TRUE(log.has("[W] lib/libzivra/bootloader/bl_3.3 valid_dev_image("));
+  EXPECT_TRUE(log.has("[W] lib/libzivra/bootloader/bl_3." + std::to_string(minor) + " valid_dev_image("));
 }
+
+INSTANTIATE_TEST_SUITE_P(Revisions, UnknownHeaderVersion, ::testing::Values(2, 3));
 
 // The other slots: the build hash (1 when "getversion" fails), the log text cut
 // inside the reply, a version-1 edition name printed, and leaving without a check.

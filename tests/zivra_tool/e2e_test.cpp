@@ -1,6 +1,7 @@
 // The built zivra program against simulated dongles kept in a state file: every command's
 // text, JSON and exit status, the state surviving between runs, and bad input refused
 // before anything reaches the dongle.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
@@ -198,7 +199,7 @@ TEST_P(BadInput, RefusedWithNothingSent) {
   const BadCase &c = GetParam();
   Sim sim;
   ASSERT_EQ(sim("record a").status, 0);
-  spit(tmp("garbage.cfg"), std::string("\xDE\xAD\xBE\xEF this is no image", 23));
+  spit(tmp("garbage.cfg"), "\xDE\xAD\xBE\xEF this is no image");
   spit(tmp("badcrc.cfg"), std::string("\xEF\xBE\xAD\xDE\x01\x00\x00\x00\x00\x00\x00\x00\x12\x34\x56\x78", 16) + std::string(12, '\0'));
   spit(tmp("bad.mode2"), "pulse 900\nspace 450\npulse 99999999999\n");
   std::string state = slurp(sim.state);
@@ -340,7 +341,14 @@ TEST(ZivraMisc, HistorySelftestNormalizeAndDongles) {
 
 TEST(ZivraErrors, NoDongleUnsupportedAndJsonErrors) {
   // The sim preloaded with an empty bus: a machine without a dongle.
-  std::string pre = std::string("ZIVRA_SIM_DEVICE= LD_PRELOAD='") + ZIVRA_SIM_LIB + "' ";
+  std::string preload = ZIVRA_SIM_LIB;
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer's runtime must come first among the preloaded libraries.
+  Dl_info info{};
+  if (void *sym = dlsym(RTLD_DEFAULT, "__asan_init"); sym != nullptr && dladdr(sym, &info) != 0)
+    preload = std::string(info.dli_fname) + ":" + preload;
+#endif
+  std::string pre = "ZIVRA_SIM_DEVICE= LD_PRELOAD='" + preload + "' ";
   Outcome r = sh(pre + "'" + ZIVRA_BIN + "' info", "");
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("no dongle found"), std::string::npos) << r.err;

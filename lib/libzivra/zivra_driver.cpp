@@ -1,5 +1,6 @@
 // The device library's front end: the one open dongle of the process, the table
 // chosen for its generation, and the exported calls that forward into it.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +50,103 @@ constexpr builder_t kFwVer4[11] = {
     zv_fw_ver4p10_init, // 4.10
 };
 
-zv_iface_t *build(builder_t b) { return b != nullptr ? b() : nullptr; }
+
+// One row of the selection: the first row whose state, major and minor range
+// match picks the builder and the line logged. A minor range of kAnyMinor
+// matches every minor; a major of kAnyMajor every major. `fmt` receives the
+// major and the minor; null logs nothing. `by_minor` indexes builders by minor
+// from `minor_lo` instead of naming one. Rows marked `hid_only` are generations
+// reached over HID only: a bulk-USB device reporting one is not supported.
+constexpr int kAnyMajor = INT_MIN;
+constexpr int kAnyMinor[2] = {INT_MIN, INT_MAX};
+
+struct Selection {
+  int state;
+  int major;
+  int minor_lo, minor_hi;
+  int level;  // 4 D, 1 E
+  const char *fmt;
+  builder_t builder;
+  const builder_t *by_minor;
+  bool hid_only;
+};
+
+#define ANY kAnyMinor[0], kAnyMinor[1]
+constexpr Selection kSelection[] = {
+    {1, 1, ANY, 4, "initializing btldr ver1", kBlVer1, nullptr, false},
+    {1, 2, 0, 0, 4, "initializing btldr ver2.0", kBlVer2, nullptr, false},
+    {1, 2, 1, 1, 4, "initializing btldr ver2.1", kBlVer2, nullptr, false},
+    {1, 2, ANY, 4, "unknown minor, initializing v2.0", kBlVer2, nullptr, false},
+    {1, 3, 0, 0, 4, "initializing btldr ver3.0", kBlVer3, nullptr, true},
+    {1, 3, 1, 1, 4, "initializing btldr ver3.1", kBlVer3p1, nullptr, true},
+    {1, 3, 2, 2, 4, "found stage 2 bootloader", kBlVer3p2, nullptr, true},
+    {1, 3, 3, 3, 4, "initializing btldr ver3.3", kBlVer3p3, nullptr, true},
+    {1, 3, ANY, 4, "unknown version", nullptr, nullptr, true},
+    {1, -1, ANY, 1, "can not read version, unplug/plug device", nullptr, nullptr, false},
+    {1, kAnyMajor, ANY, 1, "version: %d not supported", nullptr, nullptr, false},
+
+    {2, 0, ANY, 4, "major version 0, initializing fw ver1", kFwVer1, nullptr, false},
+    {2, 1, ANY, 4, "initializing fw ver1", kFwVer1, nullptr, false},
+    {2, 2, 0, 0, 4, "initializing fw ver2.0", kFwVer2, nullptr, false},
+    {2, 2, 1, 6, 4, "initializing fw ver%d.%d", kFwVer2p1, nullptr, false},
+    {2, 2, ANY, 4, "unknown minor version, using 2.0", kFwVer2, nullptr, false},
+    {2, 3, 0, 0, 4, "initializing fw ver3.0", kFwVer3p0, nullptr, false},
+    {2, 3, 1, 1, 4, "initializing fw ver3.1", kFwVer3p0, nullptr, false},
+    {2, 3, 2, 2, 4, nullptr, kFwVer3p0, nullptr, false},
+    {2, 3, 6, 7, 4, "initializing fw ver%d.%d", kFwVer3p0, nullptr, false},
+    {2, 3, 9, 9, 4, "initializing fw ver3.9", kFwVer3p9, nullptr, false},
+    {2, 3, 11, 12, 4, "initializing fw ver%d.%d", kFwVer3p9, nullptr, false},
+    {2, 3, ANY, 4, nullptr, kFwVer3p9, nullptr, false},
+    {2, 4, 0, 10, 4, "initializing fw ver%d.%d", nullptr, kFwVer4, true},
+    {2, 4, ANY, 1, "unsupported fw v:%d.%d", nullptr, nullptr, true},
+    {2, 255, ANY, 4, "beta firmware, initializing fw ver2", kFwVer2, nullptr, false},
+    {2, -1, ANY, 1, "can not read version, unplug/plug device", nullptr, nullptr, false},
+    {2, kAnyMajor, ANY, 4, "firmware version: v%d.%d not supported", nullptr, nullptr, false},
+};
+#undef ANY
+
+const Selection &select_row(int state, int major, int minor) {
+  for (const Selection &r : kSelection)
+    if (r.state == state && (r.major == kAnyMajor || r.major == major) && minor >= r.minor_lo &&
+        minor <= r.minor_hi)
+      return r;
+  return kSelection[sizeof kSelection / sizeof kSelection[0] - 1];  // not reached: the last row matches all
+}
+
+void log_row(int level, const char *fmt, int major, int minor) {
+  char text[96];
+  snprintf(text, sizeof text, fmt, major, minor);
+  if (level == 1)
+    LOGE("%s", text);
+  else
+    LOGD("%s", text);
+}
+
+}  // namespace
+
+namespace zivra {
+
+zv_iface_t *select_iface(int state, int major, int minor, bool bulk) {
+  LOGD("fw_state: %s", state == 2 ? "firmware" : "bootloader");
+  LOGD("version: %d.%d", major, minor);
+  state = state == 1 ? 1 : 2;
+  const Selection &r = select_row(state, major, minor);
+  if (bulk && r.hid_only) {
+    // Its commands would go through the bulk backend, which has no command channel.
+    if (state == 1)
+      log_row(1, "version: %d not supported", major, minor);
+    else
+      log_row(4, "firmware version: v%d.%d not supported", major, minor);
+    return nullptr;
+  }
+  if (r.fmt != nullptr) log_row(r.level, r.fmt, major, minor);
+  builder_t b = r.by_minor != nullptr ? r.by_minor[minor - r.minor_lo] : r.builder;
+  return b != nullptr ? b() : nullptr;
+}
+
+}  // namespace zivra
+
+namespace {
 
 // ---- process-wide state: one open dongle ----
 zv_iface_t *iface = nullptr;
@@ -123,110 +220,7 @@ extern "C" {
 // ---- selection ----
 
 zv_iface_t *determine_iface(int state, int major, int minor) {
-  LOGD("fw_state: %s", state == 2 ? "firmware" : "bootloader");
-  LOGD("version: %d.%d", major, minor);
-  if (state == 1) {
-    switch (major) {
-      case 1:
-        LOGD("initializing btldr ver1");
-        return build(kBlVer1);
-      case 2:
-        if (minor == 0)
-          LOGD("initializing btldr ver2.0");
-        else if (minor == 1)
-          LOGD("initializing btldr ver2.1");
-        else
-          LOGD("unknown minor, initializing v2.0");
-        return build(kBlVer2);
-      case 3:
-        switch (minor) {
-          case 0:
-            LOGD("initializing btldr ver3.0");
-            return build(kBlVer3);
-          case 1:
-            LOGD("initializing btldr ver3.1");
-            return build(kBlVer3p1);
-          case 2:
-            LOGD("found stage 2 bootloader");
-            return build(kBlVer3p2);
-          case 3:
-            LOGD("initializing btldr ver3.3");
-            return build(kBlVer3p3);
-          default:
-            LOGD("unknown version");
-            return nullptr;
-        }
-      case -1:
-        LOGE("can not read version, unplug/plug device");
-        return nullptr;
-      default:
-        LOGE("version: %d not supported", major);
-        return nullptr;
-    }
-  }
-  switch (major) {
-    case 0:
-      LOGD("major version 0, initializing fw ver1");
-      return build(kFwVer1);
-    case 1:
-      LOGD("initializing fw ver1");
-      return build(kFwVer1);
-    case 2:
-      if (minor == 0) {
-        LOGD("initializing fw ver2.0");
-        return build(kFwVer2);
-      }
-      if (minor >= 1 && minor <= 6) {
-        LOGD("initializing fw ver2.%d", minor);
-        return build(kFwVer2p1);
-      }
-      LOGD("unknown minor version, using 2.0");
-      return build(kFwVer2);
-    case 3:
-      switch (minor) {
-        case 0:
-          LOGD("initializing fw ver3.0");
-          return build(kFwVer3p0);
-        case 1:
-          LOGD("initializing fw ver3.1");
-          return build(kFwVer3p0);
-        case 2:
-          return build(kFwVer3p0);
-        case 6:
-          LOGD("initializing fw ver3.6");
-          return build(kFwVer3p0);
-        case 7:
-          LOGD("initializing fw ver3.7");
-          return build(kFwVer3p0);
-        case 9:
-          LOGD("initializing fw ver3.9");
-          return build(kFwVer3p9);
-        case 11:
-          LOGD("initializing fw ver3.11");
-          return build(kFwVer3p9);
-        case 12:
-          LOGD("initializing fw ver3.12");
-          return build(kFwVer3p9);
-        default:
-          return build(kFwVer3p9);
-      }
-    case 4:
-      if (minor >= 0 && minor <= 10) {
-        LOGD("initializing fw ver4.%d", minor);
-        return build(kFwVer4[minor]);
-      }
-      LOGE("unsupported fw v:%d.%d", 4, minor);
-      return nullptr;
-    case 255:
-      LOGD("beta firmware, initializing fw ver2");
-      return build(kFwVer2);
-    case -1:
-      LOGE("can not read version, unplug/plug device");
-      return nullptr;
-    default:
-      LOGD("firmware version: v%d.%d not supported", major, minor);
-      return nullptr;
-  }
+  return zivra::select_iface(state, major, minor, false);
 }
 
 // ---- opening, closing, versions ----

@@ -12,7 +12,9 @@
 //                          key being recorded and deleting presses the last recorded button.
 //   ZIVRA_SIM_IR=SPEC,...  a remote the user points at the dongle while the host listens
 //                          (PROTOCOL:SCANCODE items, pressed in order).
-// The kept dongles also echo their own transmissions (loopback), so the self-test passes.
+// The kept dongles also echo their own transmissions (loopback), so the self-test passes,
+// and a dongle left in its bootloader comes back in its bootloader in the next run.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,7 @@
 
 #include "codara/codara.h"
 #include "sim/internal.h"
+#include "sim/model_bl3.h"
 #include "sim/model_gen4.h"
 
 namespace zivra_sim {
@@ -178,6 +181,18 @@ struct Kept {
   std::string section;
   std::shared_ptr<KeptGen4> model;
 };
+
+// Whether a kept application is waiting in its bootloader: a bootloader that would
+// start it is on the bus and the application itself is not.
+bool in_bootloader(const std::shared_ptr<KeptGen4> &app) {
+  bool bootloader = false;
+  for (Device *d : devices()) {
+    if (&d->model() == app.get()) return false;
+    auto *bl = dynamic_cast<Bl3Model *>(&d->model());
+    bootloader = bootloader || (bl != nullptr && bl->app_model() == app);
+  }
+  return bootloader;
+}
 std::vector<Kept> &kept() {
   static auto *k = new std::vector<Kept>();
   return *k;
@@ -206,7 +221,10 @@ std::map<std::string, std::vector<std::string>> read_sections(const std::string 
 
 void save_all() {
   std::map<std::string, std::vector<std::string>> all = read_sections(state_file());
-  for (const Kept &k : kept()) all[k.section] = k.model->saved_state();
+  for (const Kept &k : kept()) {
+    all[k.section] = k.model->saved_state();
+    all[k.section].push_back(std::string("mode ") + (in_bootloader(k.model) ? "bootloader" : "application"));
+  }
   std::string tmp = state_file() + ".new";
   {
     std::ofstream out(tmp, std::ios::trunc);
@@ -239,6 +257,8 @@ std::vector<std::string> Gen4Model::saved_state() const {
   out.push_back("wake_signal " + hex16(wake_));
   out.push_back("last_hash " + std::to_string(last_hash_));
   out.push_back("boot_flag " + std::to_string(boot_flag_ ? 1 : 0));
+  out.push_back("app_header " + hex(app_header_.data(), app_header_.size()));
+  out.push_back("app_body " + hex(app_body_.data(), app_body_.size()));
   size_t from = transmitted_.size() > kSentKept ? transmitted_.size() - kSentKept : 0;
   for (size_t i = from; i < transmitted_.size(); ++i) out.push_back("sent " + hex16(transmitted_[i]));
   return out;
@@ -273,6 +293,11 @@ void Gen4Model::restore_state(const std::vector<std::string> &lines) {
     } else if (key == "boot_flag") {
       int b = 0;
       if (in >> b) boot_flag_ = b != 0;
+    } else if (key == "app_header" && in >> value && unhex(value, bytes)) {
+      app_header_ = bytes;
+    } else if (key == "app_body") {
+      in >> value;
+      if (unhex(value, bytes)) app_body_ = bytes;
     } else if (key == "sent" && in >> value) {
       std::vector<uint16_t> sig;
       if (unhex16(value, sig)) transmitted_.push_back(sig);
@@ -306,14 +331,21 @@ void keep_across_runs() {
     Identity id = d->identity();
     auto model = std::make_shared<KeptGen4>(*g);
     std::string section = std::string(names) + "#" + std::to_string(k++);
-    if (auto it = saved.find(section); it != saved.end()) model->restore_state(it->second);
+    bool bootloader = false;
+    if (auto it = saved.find(section); it != saved.end()) {
+      model->restore_state(it->second);
+      bootloader = std::find(it->second.begin(), it->second.end(), "mode bootloader") != it->second.end();
+    }
     if (press != nullptr) {
       model->press = remote_button(press);
       if (model->press.empty()) fprintf(stderr, "zivra_sim: the simulated remote has no button '%s'\n", press);
     }
     model->remote = remote;
     d->unplug();
-    plug(id, model);
+    if (bootloader)
+      plug(gen4_bootloader_identity(), model->make_bootloader());
+    else
+      plug(id, model);
     kept().push_back({section, model});
   }
   if (file != nullptr && !kept().empty()) {

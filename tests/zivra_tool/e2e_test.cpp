@@ -12,7 +12,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "sim/model_bl3.h"
 
 namespace {
 
@@ -391,6 +394,85 @@ TEST(ZivraLogging, LibraryLinesOnlyWhenAsked) {
   EXPECT_EQ(c.err.find("[E]"), std::string::npos) << c.err;
   Outcome cv = sh(cmd + "--log-level 1 decode", "+100 -100 +100\n");
   EXPECT_NE(cv.err.find("[E] lib/libcodara/"), std::string::npos) << cv.err;
+}
+
+// Upgrading a kept dongle through its simulated bootloader: the new version and the
+// recorded buttons survive into later runs; a bad image never switches the dongle.
+std::string image_file(const std::string &name, zivra_sim::ImageSpec spec) {
+  std::vector<uint8_t> img = zivra_sim::make_fw_image(spec);
+  std::string path = tmp(name);
+  spit(path, std::string(img.begin(), img.end()));
+  return path;
+}
+
+TEST(ZivraFirmware, UpgradeFromTheFirmwareKeepsButtonsAndTheNewVersion) {
+  Sim sim("fw4.5");
+  ASSERT_EQ(sim("record a").status, 0);
+  std::string img = image_file("fw4.10.bin", zivra_sim::ImageSpec{});
+  Outcome r = sim("upgrade '" + img + "'");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("[DEVICE]        Setting DFU"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("[DEVICE]        EOK"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Upgrade complete: firmware 4.5.0 -> 4.10.0.\n"), std::string::npos) << r.out;
+  EXPECT_EQ(sim.js("info")["version"], "4.10.0");
+  EXPECT_EQ(sim.keys(), (Keys{"a"}));
+
+  json j = Sim("bl3.3").js("upgrade '" + img + "'");
+  EXPECT_EQ(j, (json{{"ok", true}, {"from", "3.3.0"}, {"to", "4.10.0"}, {"state", "application"}}));
+}
+
+TEST(ZivraFirmware, BadImagesAreRefusedBeforeTheDongleIsSwitched) {
+  Sim sim("fw4.9");
+  ASSERT_EQ(sim("record a").status, 0);
+  std::string before = slurp(sim.state);
+  zivra_sim::ImageSpec other;
+  other.header_version = 7;
+  spit(tmp("short.bin"), "\xFE\xCA\xBE\xBA");
+  for (const auto &[args, status, says] :
+       std::vector<std::tuple<std::string, int, std::string>>{
+           {"upgrade '" + tmp("none.bin") + "'", 6, "cannot read"},
+           {"upgrade '" + tmp("short.bin") + "'", 6, "shorter than its header"},
+           {"upgrade '" + image_file("v7.bin", other) + "'", 6, "unknown header version 7"}}) {
+    Outcome r = sim(args);
+    EXPECT_EQ(r.status, status) << args << r.err;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("[DEVICE]"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(slurp(sim.state), before);
+
+  // An image of another edition: the bootloader refuses it, the verdict says so.
+  zivra_sim::ImageSpec foreign;
+  foreign.name = "OTHER-EDITION";
+  Outcome r = sim("upgrade '" + image_file("foreign.bin", foreign) + "'");
+  EXPECT_EQ(r.status, 9) << r.out << r.err;
+  EXPECT_NE(r.err.find("the firmware upgrade failed"), std::string::npos) << r.err;
+  // The dongle waits in its bootloader, in later runs too, until a good image comes.
+  EXPECT_EQ(sim.js("info")["state"], "bootloader");
+  ASSERT_EQ(sim("upgrade '" + image_file("good.bin", zivra_sim::ImageSpec{}) + "'").status, 0);
+  EXPECT_EQ(sim.js("info")["version"], "4.10.0");
+  EXPECT_EQ(sim.keys(), (Keys{"a"}));
+}
+
+TEST(ZivraFirmware, BootloaderEnterAndLeave) {
+  Sim sim("fw4.9");
+  Outcome r = sim("bootloader enter");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("[DEVICE]        Bootloader Detected"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("The dongle runs its bootloader.\n"), std::string::npos) << r.out;
+  // As on hardware, it is still there in the next run.
+  EXPECT_EQ(sim.js("info")["state"], "bootloader");
+  EXPECT_EQ(sim("record b").status, 5);
+  EXPECT_EQ(sim.js("bootloader leave")["state"], "application");
+  EXPECT_EQ(sim.js("info")["version"], "4.9.0");
+
+  Sim bl("bl3.3");
+  json i = bl.js("info");
+  EXPECT_EQ(i["state"], "bootloader");
+  EXPECT_EQ(i["version"], "3.3.0");
+  EXPECT_EQ(bl("list").status, 5);
+  r = bl("bootloader leave --timeout 2");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("[DEVICE]        FW Detected"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -305,6 +305,15 @@ void Gen4Model::restore_state(const std::vector<std::string> &lines) {
   }
 }
 
+// A dongle on the bus that this user may not open, as without the udev rule.
+ZIVRA_SIM_DONGLE("fw4.10-noaccess", [] {
+  auto model = std::make_shared<Gen4Model>();
+  model->set_version(4, 10, 0);
+  Identity id = gen4_app_identity();
+  id.openable = false;
+  plug(id, model);
+});
+
 namespace detail {
 
 void keep_across_runs() {

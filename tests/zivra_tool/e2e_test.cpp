@@ -358,6 +358,11 @@ TEST(ZivraErrors, NoDongleUnsupportedAndJsonErrors) {
   EXPECT_NE(r.err.find("udev rule"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("zivra info --simulate"), std::string::npos) << r.err;
 
+  r = Sim("fw4.10-noaccess")("info");
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_NE(r.err.find("may not open it"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("udevadm control --reload"), std::string::npos) << r.err;
+
   r = Sim("script")("info");
   EXPECT_EQ(r.status, 5) << r.err;
   EXPECT_NE(r.err.find("firmware is not supported"), std::string::npos) << r.err;

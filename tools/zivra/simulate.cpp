@@ -130,7 +130,9 @@ std::vector<SimDongle> sim_dongles() {
   std::istringstream in(list());
   for (std::string name; std::getline(in, name);) {
     std::string d;
-    if (name.rfind("fw4.", 0) == 0)
+    if (name.find("-noaccess") != std::string::npos)
+      d = "a dongle this user may not open (no udev rule)";
+    else if (name.rfind("fw4.", 0) == 0)
       d = "generation-4 firmware " + name.substr(2) + " over HID";
     else if (name.rfind("fw", 0) == 0)
       d = "firmware " + name.substr(2) + " over bulk USB";

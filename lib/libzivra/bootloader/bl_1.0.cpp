@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "libzivra/bootloader/legacy_bl.h"
+#include "libzivra/firmware/legacy.h"
 #include "liblog/log.h"
 #include "zivra/legacy.h"
 #include "zivra/zivra.h"
@@ -25,7 +26,7 @@ struct __attribute__((packed)) packet_bl_v1 {
 };
 static_assert(sizeof(packet_bl_v1) == 132);
 
-int zv_bl_ver1_reboot() { return bl::reboot(); }
+int zv_bl_ver1_reboot() { return zivra::legacy::simple(kIn, 6, 0); }
 
 int zv_bl_ver1_leave_bootloader() {
   LOGE("invalid command, please upload a new image");
@@ -65,13 +66,13 @@ int zv_ver1_upload_fw(unsigned char *buf, size_t len, void *priv, zv_progress_t 
 }  // namespace
 
 extern "C" zv_iface_t *zv_bl_ver1_init(void) {
-  zv_iface_t *t = bl::new_table(LOG_SITE);
+  zv_iface_t *t = zivra::legacy::new_table(LOG_SITE);
   if (t == nullptr) return nullptr;
   t->zv_leave_bootloader = zv_bl_ver1_leave_bootloader;
   t->zv_reboot = zv_bl_ver1_reboot;
   t->zv_upload_fw = zv_ver1_upload_fw;
   t->zv_last_upgrade_attempt = zv_bl_ver1_last_upgrade_attempt;
-  t->zv_eeprom_peek = bl::peek;
-  t->zv_eeprom_poke = bl::poke;
+  t->zv_eeprom_peek = zivra::legacy::eeprom_peek;
+  t->zv_eeprom_poke = zivra::legacy::eeprom_poke;
   return t;
 }

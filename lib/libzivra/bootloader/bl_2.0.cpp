@@ -20,7 +20,6 @@ namespace {
 
 constexpr uint8_t kIn = 0xC2;   // vendor, endpoint recipient, device to host
 constexpr uint8_t kOut = 0x42;  // host to device
-constexpr unsigned kTimeoutMs = 5000;
 constexpr unsigned kInfoTimeoutMs = 10000;
 constexpr uint32_t kReservedFlash = 2048;  // the bootloader's own part of the flash
 constexpr uint32_t kMarkByte = 2;          // bit 7: an upgrade is in progress
@@ -54,10 +53,6 @@ static_assert(sizeof(dev_info_bl_v1) == 7 && sizeof(dev_info) == 6 && sizeof(pac
 // Retries of the page being sent; 0 at the start of an upload and after each page.
 int retry_cnt = 0;
 
-int request(uint8_t type, uint8_t req, uint16_t value, uint8_t *data, uint16_t len, unsigned timeout = kTimeoutMs) {
-  return zv_send_msg(type, req, value, 0, data, len, timeout);
-}
-
 struct Info {
   int got;
   uint16_t page_size;
@@ -66,7 +61,7 @@ struct Info {
 
 Info read_info(size_t info_len) {
   uint8_t b[10] = {};
-  Info i{request(kIn, 1, 0, b, sizeof b, kInfoTimeoutMs), 0, 0};
+  Info i{zivra::legacy::request(kIn, 1, 0, 0, b, sizeof b, kInfoTimeoutMs), 0, 0};
   if (info_len == sizeof(dev_info_bl_v1)) {
     dev_info_bl_v1 d;
     memcpy(&d, b, sizeof d);
@@ -84,29 +79,6 @@ Info read_info(size_t info_len) {
 }  // namespace
 
 namespace zivra::legacy_bl {
-
-int peek(uint32_t address) {
-  uint8_t b = 0;
-  return request(kIn, 2, static_cast<uint16_t>(address), &b, 1) < 0 ? -ZV_LIBUSBERR : b;
-}
-
-int poke(uint32_t address, uint32_t data) {
-  uint8_t b = 0;
-  int r = zv_send_msg(kIn, 3, static_cast<uint16_t>(address), static_cast<uint16_t>(data), &b, 1, kTimeoutMs);
-  return r < 0 ? -ZV_LIBUSBERR : 0;
-}
-
-int reboot() {
-  uint8_t b = 0;
-  return request(kIn, 6, 0, &b, 1) < 0 ? -ZV_LIBUSBERR : 0;
-}
-
-zv_iface_t *new_table(LogSite site) {
-  LOG_AS(site);
-  zv_iface_t *t = static_cast<zv_iface_t *>(calloc(1, sizeof(zv_iface_t)));
-  if (t == nullptr) LOGE("Could not allocate memory");
-  return t;
-}
 
 int prepare(LogSite site, size_t info_len, size_t len) {
   LOG_AS(site);
@@ -190,7 +162,7 @@ namespace {
 
 namespace bl = zivra::legacy_bl;
 
-int zv_bl_ver2_reboot() { return bl::reboot(); }
+int zv_bl_ver2_reboot() { return zivra::legacy::simple(kIn, 6, 0); }
 
 int zv_ver2_leave_bootloader() {
   if (zv_eeprom_poke(kLeaveByte, kLeaveMark) < 0) {
@@ -198,7 +170,7 @@ int zv_ver2_leave_bootloader() {
     return -ZV_EUPGRADE_FAILED;
   }
   uint8_t b = 0;
-  request(kIn, 11, 0, &b, 1);  // the device restarts: its answer says nothing
+  zivra::legacy::request(kIn, 11, 0, 0, &b, 1);  // the device restarts: its answer says nothing
   return 0;
 }
 
@@ -215,9 +187,9 @@ int send_page(packet &p) {
   int levels = 0;     // sends whose step-4 report is still due
   bool innermost_ok;  // the last send was accepted (and reports as well)
   for (;;) {
-    int r = request(kOut, 9, 0, reinterpret_cast<uint8_t *>(&p), sizeof p, 0);
+    int r = zivra::legacy::request(kOut, 9, 0, 0, reinterpret_cast<uint8_t *>(&p), sizeof p, 0);
     uint8_t raw[sizeof(packet_res)] = {};
-    bool status_read = request(kIn, 10, 0, raw, sizeof raw) == static_cast<int>(sizeof raw);
+    bool status_read = zivra::legacy::request(kIn, 10, 0, 0, raw, sizeof raw) == static_cast<int>(sizeof raw);
     packet_res st;
     memcpy(&st, raw, sizeof st);
     if (status_read && st.crc_err != 0) {
@@ -302,23 +274,19 @@ int zv_ver2_upload_fw(unsigned char *buf, size_t len, void *priv, zv_progress_t 
 
 extern "C" {
 
-uint32_t zv_ver2_bl_scm_hash(void) {
-  uint8_t b[8] = {};
-  if (request(kIn, 12, 0, b, sizeof b) < 0) return static_cast<uint32_t>(-ZV_LIBUSBERR);
-  return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
-         static_cast<uint32_t>(b[3]) << 24;
-}
+// The bootloader answers the application's build-hash request.
+uint32_t zv_ver2_bl_scm_hash(void) { return zivra::legacy::scm_hash(); }
 
 zv_iface_t *zv_bl_ver2_init(void) {
-  zv_iface_t *t = bl::new_table(LOG_SITE);
+  zv_iface_t *t = zivra::legacy::new_table(LOG_SITE);
   if (t == nullptr) return nullptr;
   t->zv_leave_bootloader = zv_ver2_leave_bootloader;
   t->zv_reboot = zv_bl_ver2_reboot;
   t->zv_upload_fw = zv_ver2_upload_fw;
   t->zv_last_upgrade_attempt = zv_ver2_last_upgrade_attempt;
   t->zv_product_type = zivra::zv_ver2_product_type;
-  t->zv_eeprom_peek = bl::peek;
-  t->zv_eeprom_poke = bl::poke;
+  t->zv_eeprom_peek = zivra::legacy::eeprom_peek;
+  t->zv_eeprom_poke = zivra::legacy::eeprom_poke;
   return t;
 }
 

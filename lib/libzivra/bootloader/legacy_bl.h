@@ -1,6 +1,7 @@
 // Steps the generation-1 and -2 bootloaders share when they program an image:
 // checking the device information, the image and the upgrade mark, and the
-// progress reports. Both log as the calling upload. Internal to libzivra.
+// progress reports. Both log as the calling upload. Settings bytes, reboot and
+// build hash are the application's requests (zivra::legacy). Internal to libzivra.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -20,11 +21,5 @@ int prepare(LogSite site, size_t info_len, size_t len);
 void page_done(size_t i, size_t n, void *priv, zv_progress_t p_bar);
 // After the last page.
 void all_done(size_t n, void *priv, zv_progress_t p_bar);
-
-// One settings byte through the bootloader's requests 2 and 3; -16 on failure.
-int peek(uint32_t address);
-int poke(uint32_t address, uint32_t data);
-int reboot();
-zv_iface_t *new_table(LogSite site);
 
 }  // namespace zivra::legacy_bl

@@ -87,6 +87,21 @@ TEST_F(LegacyBootloader, Generation2GivesUpAfter101AttemptsAndKeepsTheMark) {
   EXPECT_EQ(bl.dongle().memory[2] & 0x80, 0);
 }
 
+TEST_F(LegacyBootloader, DongleDroppingOffMidUploadFailsWithTheMarkSet) {
+  for (int generation : {1, 2}) {
+    zs::LegacyBootloaderModel &bl = open(generation);
+    zs::add_fault(zs::fault_on(zs::Fault::Unplug, zs::control_key(9), 3));
+    set_loglevel(1);
+    LogCapture cap;
+    EXPECT_EQ(upload(image(5)), -ZV_EUPGRADE_FAILED) << generation;
+    EXPECT_NE(cap.text(1).find("): sending packet failed\n"), std::string::npos);
+    EXPECT_EQ(bl.pages_written(), 2u);
+    EXPECT_EQ(bl.dongle().memory[2] & 0x80, 0x80);
+    EXPECT_FALSE(bl.left());
+    zv_close_device();
+  }
+}
+
 TEST_F(LegacyBootloader, Generation2CountsAShortSendAsAFailedAttempt) {
   zs::LegacyBootloaderModel &bl = open(2);
   zs::Fault f = zs::fault_on(zs::Fault::WrongLength, zs::control_key(9));

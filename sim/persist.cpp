@@ -26,6 +26,7 @@
 #include "codara/codara.h"
 #include "sim/internal.h"
 #include "sim/model_bl3.h"
+#include "sim/model_legacy.h"
 #include "sim/model_gen4.h"
 
 namespace zivra_sim {
@@ -202,6 +203,61 @@ std::string &state_file() {
   return *f;
 }
 
+std::vector<std::string> legacy_state(const LegacyDongle &d) {
+  return {"memory " + hex(d.memory.data(), d.memory.size()), "flash " + hex(d.flash.data(), d.flash.size()),
+          "app " + std::to_string(d.app_major) + " " + std::to_string(d.app_minor)};
+}
+
+void restore_legacy(LegacyDongle &d, const std::vector<std::string> &lines) {
+  for (const std::string &line : lines) {
+    std::istringstream in(line);
+    std::string key, value;
+    in >> key;
+    std::vector<uint8_t> bytes;
+    if (key == "memory" && in >> value && unhex(value, bytes) && bytes.size() == LegacyDongle::kMemory) d.memory = bytes;
+    if (key == "flash") {
+      in >> value;
+      if (unhex(value, bytes)) d.flash = bytes;
+    }
+    unsigned major = 0, minor = 0;
+    if (key == "app" && in >> major >> minor) {
+      d.app_major = static_cast<uint8_t>(major);
+      d.app_minor = static_cast<uint8_t>(minor);
+    }
+  }
+}
+
+// A bulk-USB dongle with a person in front of it: after the host asked to record (or
+// delete) and has read the state twice, the user presses the --sim-press button, else the
+// remote's button labelled with the key (for a delete: the button recorded last).
+class KeptLegacyApp : public LegacyAppModel {
+ public:
+  using LegacyAppModel::LegacyAppModel;
+  std::vector<uint16_t> press;
+  int on_control(Device &dev, const ControlSetup &s, uint8_t *data) override {
+    if (s.bmRequestType == 0xC0 && (s.bRequest == 1 || s.bRequest == 2)) {
+      uint32_t hash;
+      if (!press.empty())
+        hash = hash_of(press);
+      else if (s.bRequest == 2)
+        hash = records() > 0 ? record_hash(records() - 1) : hash_of(remote_button("0x7F7F"));
+      else
+        hash = hash_of(remote_button("report:1," + std::to_string(s.wIndex & 0xFF) + "," + std::to_string(s.wValue & 0xFF)));
+      press_after_polls(kPressAfterPolls, hash);
+    }
+    return LegacyAppModel::on_control(dev, s, data);
+  }
+};
+
+struct KeptLegacy {
+  std::string section;
+  std::shared_ptr<LegacyDongle> dongle;
+};
+std::vector<KeptLegacy> &kept_legacy() {
+  static auto *k = new std::vector<KeptLegacy>();
+  return *k;
+}
+
 // Sections of a state file: "[name]" lines, each followed by its lines.
 std::map<std::string, std::vector<std::string>> read_sections(const std::string &file) {
   std::map<std::string, std::vector<std::string>> out;
@@ -221,6 +277,7 @@ std::map<std::string, std::vector<std::string>> read_sections(const std::string 
 
 void save_all() {
   std::map<std::string, std::vector<std::string>> all = read_sections(state_file());
+  for (const KeptLegacy &k : kept_legacy()) all[k.section] = legacy_state(*k.dongle);
   for (const Kept &k : kept()) {
     all[k.section] = k.model->saved_state();
     all[k.section].push_back(std::string("mode ") + (in_bootloader(k.model) ? "bootloader" : "application"));
@@ -357,7 +414,20 @@ void keep_across_runs() {
       plug(id, model);
     kept().push_back({section, model});
   }
-  if (file != nullptr && !kept().empty()) {
+  for (Device *d : devices()) {
+    auto *app = dynamic_cast<LegacyAppModel *>(&d->model());
+    if (app == nullptr) continue;
+    std::string section = std::string(names) + "#" + std::to_string(k++);
+    std::shared_ptr<LegacyDongle> dongle = app->shared_dongle();
+    if (auto it = saved.find(section); it != saved.end()) restore_legacy(*dongle, it->second);
+    auto model = std::make_shared<KeptLegacyApp>(dongle->app_major, dongle->app_minor, dongle);
+    if (press != nullptr) model->press = remote_button(press);
+    Identity id = d->identity();
+    d->unplug();
+    plug(id, model);
+    kept_legacy().push_back({section, dongle});
+  }
+  if (file != nullptr && (!kept().empty() || !kept_legacy().empty())) {
     state_file() = file;
     atexit(save_all);
   }

@@ -480,4 +480,28 @@ TEST(ZivraFirmware, BootloaderEnterAndLeave) {
   EXPECT_NE(r.out.find("[DEVICE]        FW Detected"), std::string::npos) << r.out;
 }
 
+// A generation-2 bulk-USB dongle through the same commands.
+TEST(ZivraLegacy, Generation2DongleKeptAcrossRuns) {
+  Sim sim("fw2.1");
+  json i = sim.js("info");
+  EXPECT_EQ(i["generation"], 2);
+  EXPECT_EQ(i["keys_recorded"], 0);
+  ASSERT_EQ(sim("record a").status, 0);
+  ASSERT_EQ(sim("record vol_up").status, 0);
+  EXPECT_EQ(sim.keys(), (Keys{"a", "vol_up"}));
+  EXPECT_EQ(sim.js("info")["keys_recorded"], 2);
+  ASSERT_EQ(sim("settings sensitivity 2").status, 0);
+  json s = sim.js("settings");
+  EXPECT_EQ(s["settings"][0], (json{{"name", "sensitivity"}, {"value", 2}, {"min", 0}, {"max", 3}, {"description", "receiver sensitivity"}}));
+  EXPECT_EQ(sim("settings sensitivity 4").status, 2);
+  ASSERT_EQ(sim("delete a").status, 0);
+  EXPECT_EQ(sim.keys(), (Keys{"vol_up"}));
+  EXPECT_EQ(sim("delete a").status, 8);
+  EXPECT_EQ(sim("delete-index 3").status, 2);
+  ASSERT_EQ(sim("delete-index 0").status, 0);
+  EXPECT_EQ(sim.keys(), Keys{});
+  EXPECT_EQ(sim("capture --count 1").status, 5);
+  EXPECT_EQ(sim("send NEC 4").status, 5);
+}
+
 }  // namespace

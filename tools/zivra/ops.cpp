@@ -471,9 +471,13 @@ Done delete_next(Dongle &d, int wait_s) {
 Result<int> delete_key(Dongle &d, const std::string &key) {
   if (Error e = check_key(d, key)) return e;
   if (ZV_HAS(d, zv_delete_buttons)) {
+    int before = zv_keys_recorded();
     int rc = zv_delete_buttons(key.c_str());
     if (rc < 0) return device_failed("deleting '" + key + "'", rc);
-    return rc;
+    int after = zv_keys_recorded();
+    if (before >= 0 && after >= 0 && after >= before)
+      return fail(Status::Refused, "no button is recorded as '" + key + "'", "zivra list shows the recorded buttons");
+    return before >= 0 && after >= 0 ? before - after : 1;
   }
   if (!gen4(d)) return unsupported(d, "deleting by key name");
   record_t want{};
@@ -490,6 +494,10 @@ Result<int> delete_key(Dongle &d, const std::string &key) {
 Done delete_index(Dongle &d, int index) {
   if (Error e = need_app(d)) return e;
   if (ZV_HAS(d, zv_delete_index)) {
+    int n = ZV_HAS(d, zv_keys_recorded) ? zv_keys_recorded() : -1;
+    if (index < 0 || (n >= 0 && index >= n))
+      return fail(Status::Usage, "no button at index " + std::to_string(index) + "; nothing was changed",
+                  "zivra list shows the indexes");
     int rc = zv_delete_index(index);
     if (rc == -ZV_EIDXRANGE) return fail(Status::Usage, "no button at index " + std::to_string(index), "zivra list shows the indexes");
     if (rc < 0) return device_failed("deleting index " + std::to_string(index), rc);
@@ -504,8 +512,36 @@ Done delete_index(Dongle &d, int index) {
   return Done{};
 }
 
+// The older generations only print their listing: read it back from that text.
+Result<std::vector<Button>> legacy_list(Dongle &d) {
+  if (!ZV_HAS(d, zv_display_config)) return unsupported(d, "listing the buttons");
+  std::string text;
+  int rc;
+  {
+    StdoutRoute collect(StdoutRoute::Collect);
+    rc = zv_display_config();
+    text = collect.text();
+  }
+  if (rc < 0) return device_failed("reading the buttons", rc);
+  std::vector<Button> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    int index, consumed = 0;
+    unsigned hash;
+    if (sscanf(line.c_str(), "%d %x %n", &index, &hash, &consumed) < 2 || consumed == 0) continue;
+    Button b;
+    b.index = index;
+    b.hash = hash;
+    b.name = line.substr(static_cast<size_t>(consumed));
+    while (!b.name.empty() && b.name.back() == ' ') b.name.pop_back();
+    out.push_back(b);
+  }
+  return out;
+}
+
 Result<std::vector<Button>> list(Dongle &d) {
   if (Error e = need_app(d)) return e;
+  if (!gen4(d)) return legacy_list(d);
   Result<std::vector<uint8_t>> img = read_image(d);
   if (!img.ok()) return img.error;
   return buttons_of(img.value);

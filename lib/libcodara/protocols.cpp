@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "codara/codara.h"
+#include "libcodara/analyzer.h"
 #include "libcodara/ll.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
@@ -132,6 +133,8 @@ void _register_protocol_irprotocol(struct protocol *p) {
 }
 
 int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
+  // Nothing below changes the log level: read it once for the whole decode.
+  LogLevelSnapshot level;
   init_lib();
   if (ir == nullptr || p == nullptr || ir->len > IR_MAX_EDGES) {
     LOGE("error: invalid packet");
@@ -152,12 +155,7 @@ int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
   t.count = static_cast<uint8_t>(len);
   if (len <= 2) return reject(p);
 
-  for (uint16_t i = 0; i < len; ++i) {
-    t.count = static_cast<uint8_t>(i);
-    analyze_edge(t.buf[i], &t);
-  }
-  t.count = static_cast<uint8_t>(len);
-  const rc_proto matched = analyze_finish(&t);
+  const rc_proto matched = codara::analyze_capture(&t, len);
   LOGD("protocol: %d", matched);
   reset_analyzer();
 

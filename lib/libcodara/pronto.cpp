@@ -9,11 +9,14 @@ LOG_MODULE("lib/libcodara/pronto");
 namespace {
 
 // Writes stop at the end of the pronto array; a form that does not fit is cut.
+// The count lives here while writing and goes back to the record at the end.
 struct pronto_writer {
   ir_prot *ir;
+  uint16_t len = ir->pronto_len;
   void put(uint32_t word) {
-    if (ir->pronto_len < IR_MAX_EDGES) ir->pronto[ir->pronto_len++] = static_cast<uint16_t>(word);
+    if (len < IR_MAX_EDGES) ir->pronto[len++] = static_cast<uint16_t>(word);
   }
+  ~pronto_writer() { ir->pronto_len = len; }
 };
 
 constexpr uint16_t kUnitUs = 26;  // one period of the ~38 kHz carrier

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "libcodara/analyzer.h"
 #include "libcodara/ll.h"
 #include "libcodara/util.h"
@@ -92,7 +93,7 @@ struct protocol *find_handler(rc_proto protocol) {
 
 int reject(struct ir_prot *p) {
   memset(p, 0, sizeof(*p));
-  snprintf(p->desc, sizeof(p->desc), "%-13s -- 0x0000", "INVALID");
+  codara::format_text(p->desc, sizeof(p->desc), "%-13s -- 0x0000", "INVALID");
   p->protocol = RC_PROTO_INVALID;
   return RC_PROTO_INVALID;
 }

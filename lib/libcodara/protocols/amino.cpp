@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -32,7 +33,7 @@ int amino_decode(ir_t *ir, ir_prot *p) {
   LOGV("?: %d", q);
   LOGV("F: 0x%02X", f);
   LOGV("bits extracted: %d", p->bits);
-  snprintf(p->desc, sizeof p->desc, "%-13s -- D: %u F: 0x%02X C: %u T:%u", "AMINO", d, f, c, t);
+  codara::format_text(p->desc, sizeof p->desc, "%-13s -- D: %u F: 0x%02X C: %u T:%u", "AMINO", d, f, c, t);
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -51,7 +52,7 @@ int nec_48_decode(ir_t *ir, ir_prot *p) {
     return -1;
   }
   p->protocol = RC_PROTO_NEC48;
-  snprintf(p->desc, sizeof p->desc, "%-13s -- D:0x%02X S:0x%02X F:0x%02X E:0x%02X", "NEC48", d, s, f, e);
+  codara::format_text(p->desc, sizeof p->desc, "%-13s -- D:0x%02X S:0x%02X F:0x%02X E:0x%02X", "NEC48", d, s, f, e);
   return 0;
 }
 
@@ -62,7 +63,7 @@ int ir_nec_decode(ir_t *ir, ir_prot *p) {
     p->buf[1] = 2250;
     p->buf[2] = 562;
     p->len = static_cast<uint16_t>(n);
-    snprintf(p->desc, sizeof p->desc, "%-13s -- REPEAT", "NEC");
+    codara::format_text(p->desc, sizeof p->desc, "%-13s -- REPEAT", "NEC");
     p->hash = 0x1000;
     p->protocol = RC_PROTO_NEC_REPEAT;
     return 0;
@@ -106,18 +107,18 @@ int ir_nec_decode(ir_t *ir, ir_prot *p) {
 
   if (b1 == 0x87) {
     p->protocol = RC_PROTO_NEC_APPLE;
-    snprintf(p->desc, sizeof p->desc, "%-13s -- ID:0x%02X CODE:0x%02X TYPE:0x%02X EVENT:0x%02X",
+    codara::format_text(p->desc, sizeof p->desc, "%-13s -- ID:0x%02X CODE:0x%02X TYPE:0x%02X EVENT:0x%02X",
              "NEC32 {APPLE}", b3, b2, b1, b0);
   } else if ((b3 ^ b2) == 0xFF && (b1 ^ b0) == 0xFF) {
     p->protocol = RC_PROTO_NEC32;
-    snprintf(p->desc, sizeof p->desc, "%-13s -- ADDR: 0x%02X CMD: 0x%02X", "NEC32", b1, b3);
+    codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADDR: 0x%02X CMD: 0x%02X", "NEC32", b1, b3);
   } else if ((b3 ^ b2) == 0xFF && p->buf[0] == 4512) {
     p->protocol = RC_PROTO_NECX;
-    snprintf(p->desc, sizeof p->desc, "%-13s -- ADDR: 0x%04X CMD: 0x%04X", "NECx", b1 * 256 + b0,
+    codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADDR: 0x%04X CMD: 0x%04X", "NECx", b1 * 256 + b0,
              b3 * 256 + b2);
   } else {
     p->protocol = RC_PROTO_NEC;
-    snprintf(p->desc, sizeof p->desc, "%-13s -- scancode: 0x%08X", "NEC", code);
+    codara::format_text(p->desc, sizeof p->desc, "%-13s -- scancode: 0x%08X", "NEC", code);
   }
   return 0;
 }

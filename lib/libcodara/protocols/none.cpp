@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "liblog/log.h"
 
 LOG_MODULE("lib/libcodara/protocols/none");
@@ -17,7 +18,7 @@ int ir_general_hash(ir_t *ir, ir_prot *p) {
   p->hash = ir_hash(ir->buf, ir->count, 2400);
   p->protocol = RC_PROTO_UNKNOWN;
   p->scancode = 0;
-  snprintf(p->desc, sizeof(p->desc), "%-13s -- 0x0000", "UNKNOWN");
+  codara::format_text(p->desc, sizeof(p->desc), "%-13s -- 0x0000", "UNKNOWN");
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -60,7 +61,7 @@ int panasonic_decode(ir_t *ir, ir_prot *p) {
   for (int k = 5; k >= 0; --k) bytes = (bytes << 8) | b[k];
   LOGD("bits: %llx count: %d", static_cast<unsigned long long>(bytes), p->bits);
 
-  snprintf(p->desc, sizeof p->desc, "%-13s -- D: 0x%X S: 0x%X F: 0x%0X", "PANASONIC", d, s, f);
+  codara::format_text(p->desc, sizeof p->desc, "%-13s -- D: 0x%X S: 0x%X F: 0x%0X", "PANASONIC", d, s, f);
   p->protocol = RC_PROTO_PANASONIC;
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -35,19 +36,19 @@ int rc5_decode(ir_t *ir, ir_prot *p) {
     case 12:
       p->protocol = RC_PROTO_RC5;
       p->scancode = (v & 0x3F) | (((v >> 6) & 0x1F) << 8);
-      snprintf(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5", (v >> 6) & 0x1F, v & 0x3F,
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5", (v >> 6) & 0x1F, v & 0x3F,
                (v >> 11) & 1);
       break;
     case 13:
       p->protocol = RC_PROTO_RC5_SZ;
       p->scancode = (v & 0x3F) | (((v >> 6) & 0xBF) << 6);
-      snprintf(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5-SZ", (v >> 6) & 0xBF,
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5-SZ", (v >> 6) & 0xBF,
                v & 0x3F, (v >> 12) & 1);
       break;
     case 18:
       p->protocol = RC_PROTO_RC5X_20;
       p->scancode = (v & 0x3F) | (((v >> 6) & 0x3F) << 8) | (((v >> 12) & 0x1F) << 16);
-      snprintf(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5X-20", (v >> 12) & 0x1F,
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5X-20", (v >> 12) & 0x1F,
                (v >> 6) & 0x3F, (v >> 17) & 1);
       break;
     default:

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -75,7 +76,7 @@ int rc6_decode(ir_t *ir, ir_prot *p) {
   LOGV("bits: %X", v);
   p->scancode = v & 0xFFFF;
   p->protocol = RC_PROTO_RC6_0;
-  snprintf(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC6", (v >> 8) & 0xFF, v & 0xFF,
+  codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC6", (v >> 8) & 0xFF, v & 0xFF,
            (v >> 16) & 1);
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -48,17 +49,17 @@ int ir_sony_decode(ir_t *ir, ir_prot *p) {
   switch (p->bits) {
     case 12:
       p->protocol = RC_PROTO_SONY12;
-      snprintf(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Function: 0x%X", "SONY{12}",
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Function: 0x%X", "SONY{12}",
                lookup[(v << 3) & 0xFF], lookup[(v >> 4) & 0xFE]);
       break;
     case 15:
       p->protocol = RC_PROTO_SONY15;
-      snprintf(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Function: 0x%X", "SONY{15}", lookup[v & 0xFF],
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Function: 0x%X", "SONY{15}", lookup[v & 0xFF],
                lookup[(v >> 7) & 0xFE]);
       break;
     case 20:
       p->protocol = RC_PROTO_SONY20;
-      snprintf(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Sub-Device: 0x%X Function: 0x%X", "SONY{20}",
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Sub-Device: 0x%X Function: 0x%X", "SONY{20}",
                lookup[(v >> 5) & 0xF8], lookup[v & 0xFF], lookup[(v >> 12) & 0xFE]);
       break;
     default:

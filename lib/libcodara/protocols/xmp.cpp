@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -65,7 +66,7 @@ int ir_xmp_decode(ir_t *ir, ir_prot *p) {
 
   p->protocol = RC_PROTO_XMP;
   p->hash = ir_hash(ir->buf, static_cast<size_t>(n), 2200);
-  snprintf(p->desc, sizeof p->desc, "%-13s -- Dev: 0x%X OBC: 0x%04X%04X T:%d", "XMP-1", device, obc2, obc1,
+  codara::format_text(p->desc, sizeof p->desc, "%-13s -- Dev: 0x%X OBC: 0x%04X%04X T:%d", "XMP-1", device, obc2, obc1,
            toggle);
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -44,7 +45,7 @@ int zivra_decode(ir_t *ir, ir_prot *p) {
   p->scancode = v & 0xFFFFF;
   p->protocol = RC_PROTO_ZIVRA;
   const unsigned id = (p->scancode >> 12) & 0xFF, dev = (p->scancode >> 8) & 0xF, cmd = p->scancode & 0xFF;
-  snprintf(p->desc, sizeof p->desc, "ZIVRA-%-7s -- ID: 0x%02X DEV: 0x%02X CMD: 0x%02X", dev_label(dev), id, dev,
+  codara::format_text(p->desc, sizeof p->desc, "ZIVRA-%-7s -- ID: 0x%02X DEV: 0x%02X CMD: 0x%02X", dev_label(dev), id, dev,
            cmd);
   return 0;
 }

@@ -9,13 +9,15 @@ LOG_MODULE("lib/libcodara/protocols/none");
 
 namespace {
 
+constexpr uint16_t kHashMaxEdge = 2400;  // longer edges hash as gaps
+
 int ir_general_hash(ir_t *ir, ir_prot *p) {
   // Three edges are a repeat frame of some protocol, never a button of its own.
   if (ir->count == 3) {
     p->protocol = RC_PROTO_INVALID;
     return -1;
   }
-  p->hash = ir_hash(ir->buf, ir->count, 2400);
+  p->hash = ir_hash(ir->buf, ir->count, kHashMaxEdge);
   p->protocol = RC_PROTO_UNKNOWN;
   p->scancode = 0;
   codara::format_text(p->desc, sizeof(p->desc), "%-13s -- 0x0000", "UNKNOWN");

@@ -5,6 +5,7 @@
 
 #include "codara/codara.h"
 #include "libcodara/text.h"
+#include "libcodara/timings/rc5.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -12,19 +13,20 @@ LOG_MODULE("lib/libcodara/protocols/rc5");
 
 namespace {
 
-constexpr int kHalfBit = 889;
-constexpr int kFullBit = 1778;
-constexpr uint16_t kKeyGapMs = 28;
+using namespace codara::rc5;
+
+constexpr uint16_t kHashMaxEdge = 2400;
 
 // Flipped after every frame built, sent or not.
 int toggle = 0;
 
 int rc5_decode(ir_t *ir, ir_prot *p) {
   const int n = ir->count;
-  for (int i = 0; i < n; ++i) p->buf[i] = (i == 0 || ir->buf[i] <= 1333) ? kHalfBit : kFullBit;
+  if (n > 0) p->buf[0] = kHalfBit;
+  for (int i = 1; i < n; ++i) p->buf[i] = ir->buf[i] <= kSplit ? kHalfBit : kFullBit;
   p->len = static_cast<uint16_t>(n);
   codara::store_key_gap(p->buf, sizeof p->buf / sizeof p->buf[0], n, kKeyGapMs);
-  p->hash = ir_hash(p->buf, static_cast<size_t>(n), 2400);
+  p->hash = ir_hash(p->buf, static_cast<size_t>(n), kHashMaxEdge);
 
   // The two start bits are both 1; the first two edges belong to them.
   uint32_t v = 3;

@@ -5,16 +5,19 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
-// Digits of v in base 10 or 16, most significant first, into the end of buf.
-int digits(unsigned v, unsigned base, bool upper, char (&buf)[16]) {
+// Digits of v in base 10 or 16, most significant first, into the end of buf; the
+// base is a constant in each instance, so no division is done at run time.
+template <unsigned Base>
+int digits(unsigned v, bool upper, char (&buf)[16]) {
   const char *set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   int i = 16;
   do {
-    buf[--i] = set[v % base];
-    v /= base;
+    buf[--i] = set[v % Base];
+    v /= Base;
   } while (v != 0);
   return i;
 }
@@ -45,7 +48,12 @@ long format_simple(char *out, size_t size, const char *fmt, va_list ap) {
   };
   for (const char *p = fmt; *p != '\0'; ++p) {
     if (*p != '%') {
-      put(*p);
+      // A run of plain text at once.
+      const char *run = p;
+      while (p[1] != '\0' && p[1] != '%') ++p;
+      const size_t len = static_cast<size_t>(p - run) + 1;
+      if (n < room) memcpy(out + n, run, len < room - n ? len : room - n);
+      n += len;
       continue;
     }
     ++p;
@@ -84,7 +92,7 @@ long format_simple(char *out, size_t size, const char *fmt, va_list ap) {
       case 'i': {
         const int v = va_arg(ap, int);
         const unsigned mag = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
-        const int at = digits(mag, 10, false, buf);
+        const int at = digits<10>(mag, false, buf);
         emit(left, zero, width, v < 0 ? '-' : 0, buf + at, 16 - at);
         break;
       }
@@ -92,7 +100,7 @@ long format_simple(char *out, size_t size, const char *fmt, va_list ap) {
       case 'x':
       case 'X': {
         const unsigned v = va_arg(ap, unsigned);
-        const int at = digits(v, *p == 'u' ? 10 : 16, *p == 'X', buf);
+        const int at = *p == 'u' ? digits<10>(v, false, buf) : digits<16>(v, *p == 'X', buf);
         emit(left, zero, width, 0, buf + at, 16 - at);
         break;
       }

@@ -2,6 +2,7 @@
 // header (magic, 1.0, record count, CRC), settings block, 16-byte button records.
 #include "sim/model_gen4.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -16,6 +17,26 @@ constexpr size_t kHeader = 16;
 constexpr size_t kRecords = 28;
 constexpr size_t kRecord = 16;
 constexpr uint16_t kMaxEdge = 2400;
+constexpr size_t kHeaderVersionAt = 20;  // major, minor, patch, scm hash in the image header
+
+// A held NEC button as the receiver streams it: leader, 32 bits (address 0x00,
+// command 0x45, each followed by its complement), the stop mark.
+constexpr uint16_t kNecLeaderMark = 9000;
+constexpr uint16_t kNecLeaderSpace = 4500;
+constexpr uint16_t kNecBitMark = 560;
+constexpr uint16_t kNecZeroSpace = 560;
+constexpr uint16_t kNecOneSpace = 1690;
+constexpr uint16_t kNecRepeatMs = 45;
+std::vector<uint16_t> nec_frame() {
+  std::vector<uint16_t> e{kNecLeaderMark, kNecLeaderSpace};
+  uint32_t bits = 0x00u | 0xFFu << 8 | 0x45u << 16 | 0xBAu << 24;  // sent LSB first
+  for (int i = 0; i < 32; ++i) {
+    e.push_back(kNecBitMark);
+    e.push_back((bits >> i) & 1 ? kNecOneSpace : kNecZeroSpace);
+  }
+  e.push_back(kNecBitMark);
+  return e;
+}
 
 void put32(uint8_t *p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -69,14 +90,71 @@ void Gen4Model::set_version(uint16_t major, uint16_t minor, uint16_t patch, uint
   put32(version_.data() + 6, scm_hash);
   memcpy(version_.data() + 10, type.data(), type.size() < 8 ? type.size() : 8);
   revision_ = major != 4 ? 0 : minor > 10 ? 10 : minor;
+  // The running image's header tells the same version.
+  if (app_header_.size() >= kHeaderVersionAt + 10) memcpy(app_header_.data() + kHeaderVersionAt, version_.data(), 10);
 }
 
+// A header-only image, consistent as a bootloader checks it: app_size covers the
+// header block alone, app_crc is the CRC of the empty range after it.
 void Gen4Model::set_app_header(uint32_t header_version, const std::string &name) {
-  app_header_.assign(256, 0);
+  app_header_.assign(kImageHeaderBlock, 0);
+  app_body_.clear();
   put32(app_header_.data(), 0xBABECAFE);
   put32(app_header_.data() + 4, header_version);
   put32(app_header_.data() + 8, header_version == 1 ? 110 : 121);
+  put32(app_header_.data() + 12, fw_image_crc(nullptr, 0));
+  put32(app_header_.data() + 16, kImageHeaderBlock);
+  memcpy(app_header_.data() + kHeaderVersionAt, version_.data(), 10);
   memcpy(app_header_.data() + 32, name.data(), name.size() < 30 ? name.size() : 30);
+}
+
+void Gen4Model::set_app_header_bytes(std::vector<uint8_t> header) {
+  header.resize(kImageHeaderBlock, 0xFF);
+  app_header_ = std::move(header);
+}
+
+void Gen4Model::set_firmware(const std::vector<uint8_t> &image) {
+  size_t head = std::min(image.size(), kImageHeaderBlock);
+  set_app_header_bytes(std::vector<uint8_t>(image.begin(), image.begin() + static_cast<long>(head)));
+  app_body_.assign(image.begin() + static_cast<long>(head), image.end());
+}
+
+std::vector<uint8_t> Gen4Model::firmware() const {
+  std::vector<uint8_t> img = app_header_;
+  img.insert(img.end(), app_body_.begin(), app_body_.end());
+  return img;
+}
+
+// Its flash holds this application (for 3.2 behind the stage-2 bootloader), and
+// it carries this model back when it starts the application.
+std::shared_ptr<Bl3Model> Gen4Model::make_bootloader() {
+  auto bl = std::make_shared<Bl3Model>(bl_minor_, bl_layout_);
+  if (bl_minor_ == 2) {
+    ImageSpec stage2;
+    stage2.name = kStage2Name;
+    stage2.size = kStage2Size;
+    bl->install_stage2(make_fw_image(stage2));
+  }
+  bl->install_app(firmware());
+  bl->set_app_model(weak_from_this().lock());
+  bl->set_reenumerate_us(reenumerate_us_);
+  return bl;
+}
+
+// "reset": the dongle drops off the bus at once and enumerates again later.
+void Gen4Model::reenumerate(Device &dev) {
+  Identity id = dev.identity();
+  if (id.path.rfind("sim:hid:", 0) == 0) id.path.clear();  // a new path, as the kernel gives
+  dev.unplug();
+  std::shared_ptr<Gen4Model> self = weak_from_this().lock();
+  if (!self) return;  // not owned by a shared_ptr: it just drops off
+  uint64_t at = now_us() + reenumerate_us_;
+  if (dfu_stay_) {
+    std::shared_ptr<Bl3Model> bl = make_bootloader();
+    schedule(at, [bl] { plug(gen4_bootloader_identity(), bl); });
+  } else {
+    schedule(at, [self, id] { plug(id, self); });
+  }
 }
 
 size_t Gen4Model::buttons() const {
@@ -219,11 +297,23 @@ void Gen4Model::stream(const std::vector<uint16_t> &edges, uint16_t elapsed_ms) 
     }
     outbox_.push_back(std::move(p));
   }
+  if (stream_ahead_ && handling_ != nullptr) flush_stream(*handling_);
+}
+
+void Gen4Model::flush_stream(Device &dev) {
+  for (auto &p : outbox_) dev.queue_report(7, p.data(), p.size());
+  outbox_.clear();
 }
 
 void Gen4Model::on_poll(Device &dev) {
-  for (auto &p : outbox_) dev.queue_report(7, p.data(), p.size());
-  outbox_.clear();
+  flush_stream(dev);
+  if (!stream_forever_) return;
+  bool pending = std::any_of(dev.input_.begin(), dev.input_.end(),
+                             [](const Device::Input &in) { return !in.bytes.empty() && in.bytes[0] == 7; });
+  if (!pending) {
+    stream(nec_frame(), kNecRepeatMs);
+    flush_stream(dev);
+  }
 }
 
 void Gen4Model::transmit_command(Device &dev, const Command &c) {
@@ -290,6 +380,12 @@ void Gen4Model::transmit_command(Device &dev, const Command &c) {
 }
 
 void Gen4Model::on_command(Device &dev, const Command &c) {
+  handling_ = &dev;
+  handle(dev, c);
+  handling_ = nullptr;
+}
+
+void Gen4Model::handle(Device &dev, const Command &c) {
   commands_.push_back(c);
   const uint8_t *p = c.payload();
   uint8_t out[52] = {};
@@ -306,6 +402,7 @@ void Gen4Model::on_command(Device &dev, const Command &c) {
     reply(dev, c, 0, version_.data(), version_.size());
   } else if (w == "ir_state") {
     if (press_polls_ > 0 && --press_polls_ == 0) press_hash(press_hash_);
+    if (edge_polls_ > 0 && --edge_polls_ == 0) press_edges(edge_press_);
     out[0] = state_;
     reply(dev, c, 0, out, 1);
   } else if (w == "clearstate") {
@@ -329,12 +426,14 @@ void Gen4Model::on_command(Device &dev, const Command &c) {
     reply(dev, c, 0);
   } else if (w == "bflag") {
     boot_flag_ = true;
+    dfu_stay_ = false;
     reply(dev, c, 0);
   } else if (w == "bflag_stay") {
     boot_flag_ = false;
+    dfu_stay_ = true;
     reply(dev, c, 0);
   } else if (w == "reset") {
-    dev.unplug();  // drops off the bus before it can answer
+    reenumerate(dev);  // drops off the bus before it can answer
   } else if (w == "usb_if") {
     if (get32(p) == 1) usb_if_ = p[4] != 0;
     reply(dev, c, 0);

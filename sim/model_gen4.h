@@ -1,6 +1,10 @@
 // Generation-4 dongle model: the named-command application firmware of any
 // revision 4.0 .. 4.10 (only the commands that revision knows are answered,
 // the rest get status 0xFE) and a generation-4 HID bootloader identity.
+// "reset" re-enumerates: as the generation-3 bootloader (Bl3Model) when the
+// last boot-flag command was "bflag_stay", else as the same application. Create
+// the model with std::make_shared: the bootloader carries it, so the recorded
+// buttons survive an upgrade.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -8,11 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "sim/model_bl3.h"
 #include "sim/zivra_sim.h"
 
 namespace zivra_sim {
 
-class Gen4Model : public CommandModel {
+class Gen4Model : public CommandModel, public std::enable_shared_from_this<Gen4Model> {
  public:
   Gen4Model();
 
@@ -24,6 +29,23 @@ class Gen4Model : public CommandModel {
   // Application image header read by "h_peek": header version 1 or 2 and the name.
   void set_app_header(uint32_t header_version, const std::string &name);
   std::vector<uint8_t> &app_header() { return app_header_; }
+  // The raw 256-byte header (shorter input is padded with 0xFF).
+  void set_app_header_bytes(std::vector<uint8_t> header);
+  // The whole firmware image it runs: the header and what follows, which a
+  // bootloader it resets into finds in its flash.
+  void set_firmware(const std::vector<uint8_t> &image);
+  std::vector<uint8_t> firmware() const;
+
+  // ---- re-enumeration ----
+  // The bootloader "reset" leads to when the boot flag says stay (default 3.3).
+  void set_bootloader(int minor, FlashLayout layout = {}) {
+    bl_minor_ = minor;
+    bl_layout_ = layout;
+  }
+  // Virtual time between dropping off the bus and the next identity appearing.
+  void set_reenumerate_us(uint64_t us) { reenumerate_us_ = us; }
+  // The bootloader this application resets into, as "reset" would plug it.
+  std::shared_ptr<Bl3Model> make_bootloader();
   // Buttons the dongle records at most, and the bytes of configuration memory
   // that "cfg1_poke" / "cfg1_write" may fill.
   void set_capacity(size_t n) { capacity_ = n; }
@@ -81,6 +103,17 @@ class Gen4Model : public CommandModel {
     press_polls_ = polls;
     press_hash_ = hash;
   }
+  // Like press_after_polls with a real signal: streamed (4.9+) and hashed.
+  void press_edges_after_polls(int polls, std::vector<uint16_t> edges) {
+    edge_polls_ = polls;
+    edge_press_ = std::move(edges);
+  }
+  // A receiver that never rests (a held button, a noisy room): every read of the
+  // input queue finds a report 7 of an NEC frame ready, on any revision.
+  void set_stream_forever(bool on) { stream_forever_ = on; }
+  // Captures received while the dongle handles a command are queued ahead of
+  // that command's reply, as a 4.9+ dongle's input queue holds them.
+  void set_stream_ahead(bool on) { stream_ahead_ = on; }
   // Forces the record/delete state byte.
   void set_state(uint8_t s) { state_ = s; }
 
@@ -101,6 +134,8 @@ class Gen4Model : public CommandModel {
   size_t count(const std::string &word) const;
   uint64_t pipes() const { return pipes_; }
   bool boot_flag() const { return boot_flag_; }
+  // The last boot-flag command was "bflag_stay": "reset" enters the bootloader.
+  bool dfu_stay() const { return dfu_stay_; }
   bool usb_if() const { return usb_if_; }
 
   void on_command(Device &dev, const Command &cmd) override;
@@ -118,6 +153,9 @@ class Gen4Model : public CommandModel {
   void delete_button(uint32_t hash);
   int find(uint32_t hash) const;
   void transmit_command(Device &dev, const Command &c);
+  void handle(Device &dev, const Command &c);
+  void reenumerate(Device &dev);
+  void flush_stream(Device &dev);
 
   std::vector<uint8_t> version_;
   int revision_ = 0;
@@ -155,6 +193,17 @@ class Gen4Model : public CommandModel {
   uint32_t wake_en_ = 0;
   uint8_t high_add_ = 0, low_add_ = 0;
   std::vector<std::vector<uint8_t>> outbox_;  // report-7 payloads not yet on the bus
+
+  std::vector<uint8_t> app_body_;  // firmware bytes after the header block
+  bool dfu_stay_ = false;
+  int bl_minor_ = 3;
+  FlashLayout bl_layout_;
+  uint64_t reenumerate_us_ = 300000;
+  int edge_polls_ = -1;
+  std::vector<uint16_t> edge_press_;
+  bool stream_forever_ = false;
+  bool stream_ahead_ = false;
+  Device *handling_ = nullptr;  // the device whose command is being handled
 };
 
 // A generation-4 HID bootloader (0x20A0:0x0005) answering "getversion".

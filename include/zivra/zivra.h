@@ -346,6 +346,31 @@ ZV_API int zv_initialize_product(int product);
 /* Accepted and ignored. */
 ZV_API void zv_libusb_logging(int enable);
 
+/* ---- waiting for the dongle and firmware upgrade ----------------------------------
+ * Status lines "[DEVICE]        ..." go to standard output. Time-outs are whole
+ * seconds; negative waits without limit, 0 allows one attempt. */
+
+/* Switches a running application into its bootloader: 0, 1 (already there), -19,
+ * -12 or -1. Close the device next. */
+ZV_API int zv_device_set_dfu(void);
+ZV_API int zv_last_upgrade_attempt(void);
+ZV_API int zv_set_boot_flag(void);
+/* Opens the dongle, retrying once a second: its state (1, 2) or -17. */
+ZV_API int zv_wait_for_device_timeout(unsigned int VID, const char *mfg, int timeout);
+ZV_API int zv_wait_for_device(unsigned int VID, const char *mfg);
+/* Programs an image into the dongle, whatever it is running: 0 with the new
+ * firmware open, -13 (the dongle did not come back or could not upload), or the
+ * upload's own failure (no device open). The image in buf is updated in place. */
+ZV_API int zv_upgrade_fw_ext_timeout(unsigned char *buf, size_t len, int VID, const char *mfg, void *priv,
+                                     zv_progress_t p_bar, int timeout);
+ZV_API int zv_upgrade_fw_ext(unsigned char *buf, size_t len, int VID, const char *mfg, void *priv,
+                             zv_progress_t p_bar);
+/* The same from an image file: -9 when it can not be read. */
+ZV_API int zv_upgrade_fw_timeout(const char *user_file, unsigned int VID, const char *mfg, void *priv,
+                                 zv_progress_t p_bar, int timeout);
+ZV_API int zv_upgrade_fw(const char *user_file, unsigned int VID, const char *mfg, void *priv,
+                         zv_progress_t p_bar);
+
 /* ---- release history ---------------------------------------------------------------- */
 
 /* Releases after the open dongle's firmware up to `comp`, oldest first; the list

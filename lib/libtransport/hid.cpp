@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <sys/time.h>
 
 #include "liblog/log.h"
 #include "zivra/transport.h"
@@ -23,6 +24,10 @@ constexpr int kReadTimeoutMs = 200;
 constexpr int kIrReportLen = 65;
 constexpr int kStringChars = 255;
 constexpr int kTimedOut = -110;
+// Reports the kernel queues per device: the most a drain or a reply wait skips.
+constexpr int kDrainMax = 64;
+constexpr uint64_t kDrainUs = 2000000;
+constexpr uint8_t kIrReportId = 7;
 
 // hidapi may hand back null for strings it could not read.
 const wchar_t *ws(const wchar_t *s) { return s != nullptr ? s : L""; }
@@ -234,6 +239,14 @@ int hid_recv_packet(dev_t *dev, uint8_t type, uint8_t *buf, uint32_t len) {
   LOGV("Report len: %d", rlen);
   report[0] = static_cast<uint8_t>(id);
   int r = hid_read_timeout(h, report, static_cast<size_t>(rlen), zivra::kRecvTimeoutMs);
+  // From firmware 4.9 every IR signal arrives unsolicited on report 7 and may be
+  // queued ahead of the reply (the button being recorded, for one): skip it.
+  for (int skipped = 0; r > 0 && report[0] == zivra::kIrReportId && skipped < zivra::kDrainMax; ++skipped) {
+    LOGD("skipping IR report %d queued ahead of report %d", report[0], id);
+    memset(report, 0, sizeof report);
+    report[0] = static_cast<uint8_t>(id);
+    r = hid_read_timeout(h, report, static_cast<size_t>(rlen), zivra::kRecvTimeoutMs);
+  }
   if (r < 0) {
     LOGE("---timeout---");
     LOGE("hidapi: %ls", zivra::ws(hid_error(h)));
@@ -258,11 +271,22 @@ int hid_flush(dev_t *dev) {
   if (dev == nullptr || dev->handle == nullptr) return 0;
   static constexpr uint8_t kIds[] = {1, 3, 5, 7};
   uint8_t report[zivra::kReportBuf];
+  // A dongle streaming IR without a pause (a held button, a noisy room) never
+  // lets a read time out: stop after a kernel queue's worth per ID, or after
+  // about two seconds in all, and go on as after a time-out.
+  struct timeval start;
+  gettimeofday(&start, nullptr);
   for (uint8_t id : kIds) {
+    int n = 0;
     int r;
     do {
+      if (n == zivra::kDrainMax || time_has_elapsed_us(&start, zivra::kDrainUs)) {
+        LOGD("input still arriving after %d reports of ID %d, drain stopped", n, id);
+        break;
+      }
       report[0] = id;
       r = hid_read_timeout(zivra::handle_of(dev), report, 64, zivra::kFlushTimeoutMs);
+      ++n;
     } while (r > 0);
   }
   return 0;

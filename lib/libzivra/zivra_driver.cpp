@@ -1,13 +1,17 @@
 // The device library's front end: the one open dongle of the process, the table
 // chosen for its generation, and the exported calls that forward into it.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include "libzivra/common/zivra_common.h"
 #include "libzivra/version_history.h"
 #include "liblog/log.h"
+#include "zivra/bootloader.h"
+#include "zivra/file_opts.h"
 #include "zivra/gen4_rev.h"
 #include "zivra/zivra.h"
 
@@ -22,10 +26,10 @@ using builder_t = zv_iface_t *(*)();
 // matter of naming its builder here.
 constexpr builder_t kBlVer1 = nullptr;    // zv_bl_ver1_init
 constexpr builder_t kBlVer2 = nullptr;    // zv_bl_ver2_init
-constexpr builder_t kBlVer3 = nullptr;    // zv_bl_ver3_init
-constexpr builder_t kBlVer3p1 = nullptr;  // zv_bl_ver3p1_init
-constexpr builder_t kBlVer3p2 = nullptr;  // zv_bl_ver3p2_init
-constexpr builder_t kBlVer3p3 = nullptr;  // zv_bl_ver3p3_init
+constexpr builder_t kBlVer3 = zv_bl_ver3_init;
+constexpr builder_t kBlVer3p1 = zv_bl_ver3p1_init;
+constexpr builder_t kBlVer3p2 = zv_bl_ver3p2_init;
+constexpr builder_t kBlVer3p3 = zv_bl_ver3p3_init;
 constexpr builder_t kFwVer1 = nullptr;    // zv_fw_ver1_init
 constexpr builder_t kFwVer2 = nullptr;    // zv_fw_ver2_init
 constexpr builder_t kFwVer2p1 = nullptr;  // zv_fw_ver2p1_init
@@ -46,7 +50,103 @@ constexpr builder_t kFwVer4[11] = {
     zv_fw_ver4p10_init, // 4.10
 };
 
-zv_iface_t *build(builder_t b) { return b != nullptr ? b() : nullptr; }
+
+// One row of the selection: the first row whose state, major and minor range
+// match picks the builder and the line logged. A minor range of kAnyMinor
+// matches every minor; a major of kAnyMajor every major. `fmt` receives the
+// major and the minor; null logs nothing. `by_minor` indexes builders by minor
+// from `minor_lo` instead of naming one. Rows marked `hid_only` are generations
+// reached over HID only: a bulk-USB device reporting one is not supported.
+constexpr int kAnyMajor = INT_MIN;
+constexpr int kAnyMinor[2] = {INT_MIN, INT_MAX};
+
+struct Selection {
+  int state;
+  int major;
+  int minor_lo, minor_hi;
+  int level;  // 4 D, 1 E
+  const char *fmt;
+  builder_t builder;
+  const builder_t *by_minor;
+  bool hid_only;
+};
+
+#define ANY kAnyMinor[0], kAnyMinor[1]
+constexpr Selection kSelection[] = {
+    {1, 1, ANY, 4, "initializing btldr ver1", kBlVer1, nullptr, false},
+    {1, 2, 0, 0, 4, "initializing btldr ver2.0", kBlVer2, nullptr, false},
+    {1, 2, 1, 1, 4, "initializing btldr ver2.1", kBlVer2, nullptr, false},
+    {1, 2, ANY, 4, "unknown minor, initializing v2.0", kBlVer2, nullptr, false},
+    {1, 3, 0, 0, 4, "initializing btldr ver3.0", kBlVer3, nullptr, true},
+    {1, 3, 1, 1, 4, "initializing btldr ver3.1", kBlVer3p1, nullptr, true},
+    {1, 3, 2, 2, 4, "found stage 2 bootloader", kBlVer3p2, nullptr, true},
+    {1, 3, 3, 3, 4, "initializing btldr ver3.3", kBlVer3p3, nullptr, true},
+    {1, 3, ANY, 4, "unknown version", nullptr, nullptr, true},
+    {1, -1, ANY, 1, "can not read version, unplug/plug device", nullptr, nullptr, false},
+    {1, kAnyMajor, ANY, 1, "version: %d not supported", nullptr, nullptr, false},
+
+    {2, 0, ANY, 4, "major version 0, initializing fw ver1", kFwVer1, nullptr, false},
+    {2, 1, ANY, 4, "initializing fw ver1", kFwVer1, nullptr, false},
+    {2, 2, 0, 0, 4, "initializing fw ver2.0", kFwVer2, nullptr, false},
+    {2, 2, 1, 6, 4, "initializing fw ver%d.%d", kFwVer2p1, nullptr, false},
+    {2, 2, ANY, 4, "unknown minor version, using 2.0", kFwVer2, nullptr, false},
+    {2, 3, 0, 0, 4, "initializing fw ver3.0", kFwVer3p0, nullptr, false},
+    {2, 3, 1, 1, 4, "initializing fw ver3.1", kFwVer3p0, nullptr, false},
+    {2, 3, 2, 2, 4, nullptr, kFwVer3p0, nullptr, false},
+    {2, 3, 6, 7, 4, "initializing fw ver%d.%d", kFwVer3p0, nullptr, false},
+    {2, 3, 9, 9, 4, "initializing fw ver3.9", kFwVer3p9, nullptr, false},
+    {2, 3, 11, 12, 4, "initializing fw ver%d.%d", kFwVer3p9, nullptr, false},
+    {2, 3, ANY, 4, nullptr, kFwVer3p9, nullptr, false},
+    {2, 4, 0, 10, 4, "initializing fw ver%d.%d", nullptr, kFwVer4, true},
+    {2, 4, ANY, 1, "unsupported fw v:%d.%d", nullptr, nullptr, true},
+    {2, 255, ANY, 4, "beta firmware, initializing fw ver2", kFwVer2, nullptr, false},
+    {2, -1, ANY, 1, "can not read version, unplug/plug device", nullptr, nullptr, false},
+    {2, kAnyMajor, ANY, 4, "firmware version: v%d.%d not supported", nullptr, nullptr, false},
+};
+#undef ANY
+
+const Selection &select_row(int state, int major, int minor) {
+  for (const Selection &r : kSelection)
+    if (r.state == state && (r.major == kAnyMajor || r.major == major) && minor >= r.minor_lo &&
+        minor <= r.minor_hi)
+      return r;
+  return kSelection[sizeof kSelection / sizeof kSelection[0] - 1];  // not reached: the last row matches all
+}
+
+void log_row(int level, const char *fmt, int major, int minor) {
+  char text[96];
+  snprintf(text, sizeof text, fmt, major, minor);
+  if (level == 1)
+    LOGE("%s", text);
+  else
+    LOGD("%s", text);
+}
+
+}  // namespace
+
+namespace zivra {
+
+zv_iface_t *select_iface(int state, int major, int minor, bool bulk) {
+  LOGD("fw_state: %s", state == 2 ? "firmware" : "bootloader");
+  LOGD("version: %d.%d", major, minor);
+  state = state == 1 ? 1 : 2;
+  const Selection &r = select_row(state, major, minor);
+  if (bulk && r.hid_only) {
+    // Its commands would go through the bulk backend, which has no command channel.
+    if (state == 1)
+      log_row(1, "version: %d not supported", major, minor);
+    else
+      log_row(4, "firmware version: v%d.%d not supported", major, minor);
+    return nullptr;
+  }
+  if (r.fmt != nullptr) log_row(r.level, r.fmt, major, minor);
+  builder_t b = r.by_minor != nullptr ? r.by_minor[minor - r.minor_lo] : r.builder;
+  return b != nullptr ? b() : nullptr;
+}
+
+}  // namespace zivra
+
+namespace {
 
 // ---- process-wide state: one open dongle ----
 zv_iface_t *iface = nullptr;
@@ -120,110 +220,7 @@ extern "C" {
 // ---- selection ----
 
 zv_iface_t *determine_iface(int state, int major, int minor) {
-  LOGD("fw_state: %s", state == 2 ? "firmware" : "bootloader");
-  LOGD("version: %d.%d", major, minor);
-  if (state == 1) {
-    switch (major) {
-      case 1:
-        LOGD("initializing btldr ver1");
-        return build(kBlVer1);
-      case 2:
-        if (minor == 0)
-          LOGD("initializing btldr ver2.0");
-        else if (minor == 1)
-          LOGD("initializing btldr ver2.1");
-        else
-          LOGD("unknown minor, initializing v2.0");
-        return build(kBlVer2);
-      case 3:
-        switch (minor) {
-          case 0:
-            LOGD("initializing btldr ver3.0");
-            return build(kBlVer3);
-          case 1:
-            LOGD("initializing btldr ver3.1");
-            return build(kBlVer3p1);
-          case 2:
-            LOGD("found stage 2 bootloader");
-            return build(kBlVer3p2);
-          case 3:
-            LOGD("initializing btldr ver3.3");
-            return build(kBlVer3p3);
-          default:
-            LOGD("unknown version");
-            return nullptr;
-        }
-      case -1:
-        LOGE("can not read version, unplug/plug device");
-        return nullptr;
-      default:
-        LOGE("version: %d not supported", major);
-        return nullptr;
-    }
-  }
-  switch (major) {
-    case 0:
-      LOGD("major version 0, initializing fw ver1");
-      return build(kFwVer1);
-    case 1:
-      LOGD("initializing fw ver1");
-      return build(kFwVer1);
-    case 2:
-      if (minor == 0) {
-        LOGD("initializing fw ver2.0");
-        return build(kFwVer2);
-      }
-      if (minor >= 1 && minor <= 6) {
-        LOGD("initializing fw ver2.%d", minor);
-        return build(kFwVer2p1);
-      }
-      LOGD("unknown minor version, using 2.0");
-      return build(kFwVer2);
-    case 3:
-      switch (minor) {
-        case 0:
-          LOGD("initializing fw ver3.0");
-          return build(kFwVer3p0);
-        case 1:
-          LOGD("initializing fw ver3.1");
-          return build(kFwVer3p0);
-        case 2:
-          return build(kFwVer3p0);
-        case 6:
-          LOGD("initializing fw ver3.6");
-          return build(kFwVer3p0);
-        case 7:
-          LOGD("initializing fw ver3.7");
-          return build(kFwVer3p0);
-        case 9:
-          LOGD("initializing fw ver3.9");
-          return build(kFwVer3p9);
-        case 11:
-          LOGD("initializing fw ver3.11");
-          return build(kFwVer3p9);
-        case 12:
-          LOGD("initializing fw ver3.12");
-          return build(kFwVer3p9);
-        default:
-          return build(kFwVer3p9);
-      }
-    case 4:
-      if (minor >= 0 && minor <= 10) {
-        LOGD("initializing fw ver4.%d", minor);
-        return build(kFwVer4[minor]);
-      }
-      LOGE("unsupported fw v:%d.%d", 4, minor);
-      return nullptr;
-    case 255:
-      LOGD("beta firmware, initializing fw ver2");
-      return build(kFwVer2);
-    case -1:
-      LOGE("can not read version, unplug/plug device");
-      return nullptr;
-    default:
-      LOGD("firmware version: v%d.%d not supported", major, minor);
-      return nullptr;
-  }
+  return zivra::select_iface(state, major, minor, false);
 }
 
 // ---- opening, closing, versions ----
@@ -831,3 +828,154 @@ int zv_print_ver_diff(const char *comp) {
 }
 
 }  // extern "C"
+
+// ==== waiting for the dongle and upgrading its firmware ====
+// The dongle re-enumerates twice during an upgrade (application -> bootloader ->
+// new application); each wait re-opens it. Status lines go to standard output for
+// the person watching, whatever the log level.
+
+namespace {
+
+constexpr useconds_t kRetryUs = 1000000;
+constexpr useconds_t kSettleUs = 500000;
+
+void device_line(const char *text) {
+  printf("[DEVICE]        %s\n", text);
+  fflush(stdout);
+}
+
+// Closing after a step of the upgrade: the dongle gets time to restart first.
+void settle_and_close() {
+  usleep(kSettleUs);
+  zv_close_device();
+}
+
+}  // namespace
+
+extern "C" {
+
+int zv_device_set_dfu(void) {
+  if (iface == nullptr) {
+    LOGD("pointer to handle is invalid");
+    return -ZV_ERROR_T_COUNT;
+  }
+  if (zv_fw_state() == 1) {
+    LOGI("device already in bootloader");
+    return 1;
+  }
+  if (iface->zv_device_set_dfu == nullptr) {
+    LOGD("invalid operation for this device or version");
+    return -ZV_EWRONGDEV;
+  }
+  if (iface->zv_device_set_dfu() < 0) {
+    LOGE("unable to set DFU");
+    return -1;
+  }
+  // The dongle is restarting: closing must not talk to it any more.
+  iface->dev = nullptr;
+  return 0;
+}
+
+}  // extern "C"
+
+ZV_FORWARD(int, zv_last_upgrade_attempt, (void), ())
+ZV_FORWARD(int, zv_set_boot_flag, (void), ())
+
+extern "C" {
+
+int zv_wait_for_device_timeout(unsigned int VID, const char *mfg, int timeout) {
+  fputs("[DEVICE]        Waiting", stdout);
+  fflush(stdout);
+  struct timeval start;
+  gettimeofday(&start, nullptr);
+  // Whole seconds as microseconds: wide enough for any int time-out.
+  uint64_t limit = timeout >= 0 ? static_cast<uint64_t>(timeout) * 1000000u : 0;
+  int r = zv_open_device(VID, mfg);
+  while (r < 0) {
+    if (timeout >= 0 && time_has_elapsed_us(&start, limit)) {
+      _log(1, "[E] %s %s(%d): \n[DEVICE] Wait timed out\n", kLogModule, __func__, __LINE__);
+      return -ZV_ETIMEOUT;
+    }
+    fputs(".", stdout);
+    fflush(stdout);
+    usleep(kRetryUs);
+    r = zv_open_device(VID, mfg);
+  }
+  fputs("\n", stdout);
+  if (r == 1) device_line("Bootloader Detected");
+  if (r == 2) device_line("FW Detected");
+  fflush(stdout);
+  return r;
+}
+
+int zv_wait_for_device(unsigned int VID, const char *mfg) { return zv_wait_for_device_timeout(VID, mfg, -1); }
+
+int zv_upgrade_fw_ext_timeout(unsigned char *buf, size_t len, int VID, const char *mfg, void *priv,
+                              zv_progress_t p_bar, int timeout) {
+  unsigned int vid = static_cast<unsigned int>(VID);
+  if (iface == nullptr) {
+    if (zv_wait_for_device_timeout(vid, mfg, timeout) == -ZV_ETIMEOUT) return -ZV_EUPGRADE_FAILED;
+    int r = zv_upgrade_fw_ext_timeout(buf, len, VID, mfg, priv, p_bar, timeout);
+    if (r < 0) {
+      settle_and_close();
+      return -ZV_EUPGRADE_FAILED;
+    }
+    return r;
+  }
+  if (zv_fw_state() == 1) {
+    LOGI("bootloader open");
+    device_line("Uploading");
+  } else {
+    device_line("Setting DFU");
+    zv_device_set_dfu();
+    zv_close_device();
+    usleep(kSettleUs);
+    LOGI("waiting for bootloader");
+    if (zv_wait_for_device_timeout(vid, ZV_MFR_APP, timeout) == -ZV_ETIMEOUT) return -ZV_EUPGRADE_FAILED;
+  }
+  // A dongle that came back running its application has nothing to upload with.
+  if (iface == nullptr || iface->zv_upload_fw == nullptr) {
+    LOGE("upload firmware failed");
+    settle_and_close();
+    return -ZV_EUPGRADE_FAILED;
+  }
+  int r = iface->zv_upload_fw(buf, len, priv, p_bar);
+  if (r < 0) {
+    LOGE("upload firmware failed");
+    settle_and_close();
+    return r;
+  }
+  settle_and_close();
+  if (zv_wait_for_device_timeout(vid, ZV_MFR_APP, timeout) == 2) {
+    zv_set_boot_flag();
+    device_line("EOK");
+    return 0;
+  }
+  device_line("Failed");
+  return -ZV_EUPGRADE_FAILED;
+}
+
+int zv_upgrade_fw_ext(unsigned char *buf, size_t len, int VID, const char *mfg, void *priv, zv_progress_t p_bar) {
+  return zv_upgrade_fw_ext_timeout(buf, len, VID, mfg, priv, p_bar, -1);
+}
+
+int zv_upgrade_fw_timeout(const char *user_file, unsigned int VID, const char *mfg, void *priv,
+                          zv_progress_t p_bar, int timeout) {
+  unsigned char *buf = nullptr;
+  ssize_t len = file_to_buf(user_file, &buf, "rb");
+  if (len < 0) {
+    LOGE("could not open file");
+    return -9;
+  }
+  int r = zv_upgrade_fw_ext_timeout(buf, static_cast<size_t>(len), static_cast<int>(VID), mfg, priv, p_bar,
+                                    timeout);
+  free(buf);
+  return r;
+}
+
+int zv_upgrade_fw(const char *user_file, unsigned int VID, const char *mfg, void *priv, zv_progress_t p_bar) {
+  return zv_upgrade_fw_timeout(user_file, VID, mfg, priv, p_bar, -1);
+}
+
+}  // extern "C"
+// ==== end of waiting and upgrading ====

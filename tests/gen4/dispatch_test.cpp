@@ -16,16 +16,17 @@ struct Row {
   bool table;        // a table results in this build
 };
 
-// Every row of the selection table; the generation-4 builders are part of this build.
+// Every row of the selection table; the generation-4 and generation-3 bootloader
+// builders are part of this build.
 const Row kRows[] = {
     {1, 1, 7, "initializing btldr ver1", 4, false},
     {1, 2, 0, "initializing btldr ver2.0", 4, false},
     {1, 2, 1, "initializing btldr ver2.1", 4, false},
     {1, 2, 7, "unknown minor, initializing v2.0", 4, false},
-    {1, 3, 0, "initializing btldr ver3.0", 4, false},
-    {1, 3, 1, "initializing btldr ver3.1", 4, false},
-    {1, 3, 2, "found stage 2 bootloader", 4, false},
-    {1, 3, 3, "initializing btldr ver3.3", 4, false},
+    {1, 3, 0, "initializing btldr ver3.0", 4, true},
+    {1, 3, 1, "initializing btldr ver3.1", 4, true},
+    {1, 3, 2, "found stage 2 bootloader", 4, true},
+    {1, 3, 3, "initializing btldr ver3.3", 4, true},
     {1, 3, 4, "unknown version", 4, false},
     {1, -1, 0, "can not read version, unplug/plug device", 1, false},
     {1, 5, 0, "version: 5 not supported", 1, false},
@@ -79,7 +80,11 @@ TEST_P(Selection, LogsItsRowAndBuildsWhatThisBuildHas) {
   EXPECT_EQ(t != nullptr, r.table);
   if (t != nullptr) {
     EXPECT_EQ(t->dev, nullptr);
-    EXPECT_NE(t->zv_set_record, nullptr);
+    // A bootloader table programs and starts images; it records nothing.
+    bool bl = r.state == 1;
+    EXPECT_EQ(t->zv_upload_fw != nullptr, bl);
+    EXPECT_EQ(t->zv_leave_bootloader != nullptr, bl);
+    EXPECT_EQ(t->zv_set_record != nullptr, !bl);
     EXPECT_EQ(t->zv_get_noise_cancel, nullptr);
   }
   free(t);

@@ -125,7 +125,7 @@ int _zv_open_libusb_btldr(zv_iface_t **iface, dev_t **dev) {
   major = zivra::libusb_major_version(d);
   minor = zivra::libusb_minor_version(d);
   // Bulk-USB operations reach the device through the driver: the table keeps no dev.
-  *iface = determine_iface(1, major, minor);
+  *iface = zivra::select_iface(1, major, minor, true);
   if (*iface == nullptr) return -ZV_UNKNOWN_DEV;
   LOGV("bootloader found");
   return 1;
@@ -153,7 +153,7 @@ int _zv_open_libusb_app(zv_iface_t **iface, dev_t **dev) {
   LOGI("version: %d.%d", major, minor);
   major = zivra::libusb_major_version(d);
   minor = zivra::libusb_minor_version(d);
-  *iface = determine_iface(2, major, minor);
+  *iface = zivra::select_iface(2, major, minor, true);
   if (*iface == nullptr) return -ZV_UNKNOWN_DEV;
   LOGV("application found");
   return 2;

@@ -12,11 +12,8 @@
 #include "liblog/log.h"
 #include "zivra/app_info.h"
 #include "zivra/config.h"
-#include "zivra/crc.h"
-#include "zivra/file_opts.h"
 #include "zivra/gen4_rev.h"
 #include "zivra/pbar.h"
-#include "zivra/translate.h"
 #include "zivra/zivra.h"
 
 LOG_MODULE("lib/libzivra/firmware/fw_4.0");
@@ -24,8 +21,6 @@ LOG_MODULE("lib/libzivra/firmware/fw_4.0");
 namespace {
 
 constexpr uint32_t kCmdSize = 32;
-// Longest key name the word buffer holds, its NUL excluded.
-constexpr size_t kMaxKeyName = 255;
 // Wait limits of the record/delete loop, in seconds.
 constexpr int kMaxWait = 100;
 constexpr useconds_t kPollInterval = 100000;
@@ -54,20 +49,11 @@ int send_plain(const char *cmd) {
   return _zv_send_msg(cmd, buf, sizeof buf);
 }
 
-int send_record(const record_t &r) {
-  uint8_t buf[kCmdSize] = {};
-  memcpy(buf, &r, sizeof r);
-  return _zv_send_msg("record", buf, sizeof buf);
-}
-
 void log_record(const record_t &r) {
   LOGD("r_id: %d", r.report_id);
   LOGD("mod: %d", r.modifier);
   LOGD("key: %d", r.key);
 }
-
-// After a record request: wait for the press when asked, else let the device wait.
-int finish_record(int wait) { return wait != 0 ? zv_set_interrupt(wait) : 0; }
 
 int zv_ver4_set_normal() {
   send_plain("clearstate");
@@ -81,20 +67,7 @@ int zv_ver4_set_boot_flag() {
 
 int zv_ver4_set_record_api(int mode, int modifier, int key, int wait) {
   record_t r;
-  switch (key) {
-    case 102:
-      r.report_id = 2;
-      break;
-    case 103:
-      r.report_id = 3;
-      break;
-    case 104:
-      r.report_id = 4;
-      break;
-    default:
-      r.report_id = 1;
-      break;
-  }
+  r.report_id = zivra::gen4::record_report_id(key);
   r.modifier = static_cast<uint8_t>(modifier);
   r.key = static_cast<uint8_t>(key);
   log_record(r);
@@ -102,11 +75,11 @@ int zv_ver4_set_record_api(int mode, int modifier, int key, int wait) {
     LOGE("unknown mode: %d", mode);
     return -1;
   }
-  if (send_record(r) < 0) {
+  if (zivra::gen4::send_record("record", r.report_id, r.modifier, r.key) < 0) {
     LOGE("command error");
     return -1;
   }
-  return finish_record(wait);
+  return zivra::gen4::finish_record(wait);
 }
 
 int _zv_record_api_new(int report_id, int modifier, int key, int wait) {
@@ -115,11 +88,11 @@ int _zv_record_api_new(int report_id, int modifier, int key, int wait) {
   r.modifier = static_cast<uint8_t>(modifier);
   r.key = static_cast<uint8_t>(key);
   log_record(r);
-  if (send_record(r) < 0) {
+  if (zivra::gen4::send_record("record", r.report_id, r.modifier, r.key) < 0) {
     LOGE("command error");
     return -1;
   }
-  return finish_record(wait);
+  return zivra::gen4::finish_record(wait);
 }
 
 uint32_t zv_ver4_scm_hash() {
@@ -411,322 +384,19 @@ zv_iface_t *zv_fw_ver4p0_init(void) {
   return t;
 }
 
-}  // extern "C"
-
-// ---- configuration image: reading, listing, saving, validating, converting,
-// and the byte-wise loader of revisions 4.0 to 4.2 ----
-
-namespace zivra::gen4 {
-
-int send_record(const char *cmd, uint8_t report_id, uint8_t modifier, uint8_t key) {
-  uint8_t buf[kCmdSize] = {report_id, modifier, key};
-  return _zv_send_msg(cmd, buf, sizeof buf);
-}
-
-int record_named(LogSite site, const char *cmd, const char *user_input, int wait) {
-  LOG_AS(site);
-  record_t r{};
-  int found;
-  if (user_input == nullptr || strnlen(user_input, kMaxKeyName + 1) > kMaxKeyName) {
-    // Nothing that long names a key, and the word buffer would not hold it.
-    found = -1;
-  } else if (user_input[0] != '\0' && user_input[1] != '\0') {
-    char word[kMaxKeyName + 1];
-    strcpy(word, user_input);
-    found = translate_word_v2(word, &r);
-  } else {
-    found = translate_v2(static_cast<unsigned char>(user_input[0]), &r);
-  }
-  if (found <= 0) {
-    LOGE("Key does not exist");
-    return -ZV_EINVAL;
-  }
-  LOGD("r_id: %d", r.report_id);
-  LOGD("mod: %d", r.modifier);
-  LOGD("key: %d", r.key);
-  int res = send_record(cmd, r.report_id, r.modifier, r.key);
-  if (res < 0) return res;
-  return finish_record(wait);
-}
-
-namespace {
-
-constexpr uint32_t kMagic = 0xDEADBEEF;
-
-uint32_t get32(const uint8_t *p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void put32(uint8_t *p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-void put16(uint8_t *p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void bar(size_t done, size_t total) {
-  print_progress_bar(static_cast<float>(done), static_cast<float>(total));
-}
-
-}  // namespace
-
-size_t whole_records(const uint8_t *img, size_t len) {
-  if (img == nullptr || len < kRecordsOffset) return 0;
-  size_t fit = (len - kRecordsOffset) / kRecordSize;
-  size_t claimed = get32(img + 8);
-  return claimed < fit ? claimed : fit;
-}
-
-uint32_t record_word(const uint8_t *img, size_t k, size_t field) {
-  return get32(img + kRecordsOffset + k * kRecordSize + field);
-}
-
-void set_record_word(uint8_t *img, size_t k, size_t field, uint32_t v) {
-  put32(img + kRecordsOffset + k * kRecordSize + field, v);
-}
-
-int load_prepare(LogSite site, const char *user_file, uint8_t **img, size_t *len) {
-  LOG_AS(site);
-  unsigned char *buf = nullptr;
-  ssize_t n = file_to_buf(user_file, &buf, "rb");
-  if (n < 0) {
-    LOGE("could not open file");
-    return -6;  // EBADF
-  }
-  size_t size = static_cast<size_t>(n);
-  // The legacy layout is checked first: a file that satisfies it is legacy
-  // even if it happens to start with the current magic.
-  int legacy = valid_v1_config(buf, size);
-  if (legacy != 1 && valid_v2_config(buf, size) != 1) {
-    LOGE("invalid configuration file");
-    free(buf);
-    return -1;
-  }
-  if (legacy == 1) {
-    ssize_t l = 0;
-    unsigned char *conv = convert_config(buf, size, &l);
-    free(buf);
-    if (conv == nullptr) {
-      LOGE("could not convert config file");
-      return -1;
-    }
-    buf = conv;
-    size = static_cast<size_t>(l);
-  }
-  // An image the device can not hold would fail part-way, leaving a half-written
-  // configuration behind; refuse it before anything is sent.
-  if (size > kMaxConfigImage) {
-    LOGE("config length %zu exceeds the device maximum of %u", size, kMaxConfigImage);
-    free(buf);
-    return -1;
-  }
-  *img = buf;
-  *len = size;
-  return 0;
-}
-
-int save_config(LogSite site, const char *loc, uint8_t exch) {
-  LOG_AS(site);
-  if (loc == nullptr) {
-    LOGE("File (NULL) is invalid");
-    return -6;  // EBADF
-  }
-  char name[300];
-  if (strlen(loc) > sizeof name - 1) {
-    LOGE("file name too long");
-    return -6;  // EBADF
-  }
-  strcpy(name, loc);
-  LOGD("saving file %s", name);
-  uint8_t *img = nullptr;
-  int len = get_config(&img, exch, 1);
-  if (len < 0) {
-    LOGE("couldn't get config");
-    return -1;
-  }
-  ssize_t w = buf_to_file(name, img, static_cast<size_t>(len), "wb");
-  free(img);
-  return w < 0 ? -6 : 0;
-}
-
-int zv_ver4_display_config() {
-  uint8_t *img = nullptr;
-  int len = get_config(&img, 32, 0);
-  if (len < 0) {
-    LOGE("couldn't get config");
-    return -1;
-  }
-  translate_mem_v2(img, static_cast<size_t>(len));
-  free(img);
-  return 0;
-}
-
-int zv_ver4_save_config(const char *loc) { return save_config(LOG_SITE, loc, 32); }
-
-}  // namespace zivra::gen4
-
-namespace g = zivra::gen4;
-
-extern "C" {
-
-int get_config(uint8_t **config, uint8_t buf_size, uint8_t show_pbar) {
-  if (buf_size != 32 && buf_size != 64) {
-    LOGE("invalid buf size");
-    return -1;
-  }
-  if (config == nullptr) {
-    LOGE("invalid pointer to buffer");
-    return -1;
-  }
-  uint8_t *xbuf = static_cast<uint8_t *>(calloc(buf_size, 1));
-  if (xbuf == nullptr) {
-    LOGE("can not allocate memory");
-    return -1;
-  }
-  if (_zv_send_msg("cfg1_size", xbuf, buf_size) < 0) {
-    LOGE("command error");
-    free(xbuf);
-    return -1;
-  }
-  uint32_t size = g::get32(xbuf);
-  LOGD("config length: %d", static_cast<int>(size));
-  if (size > g::kMaxConfigImage) {
-    LOGE("config length %u exceeds the device maximum of %u", size, g::kMaxConfigImage);
-    free(xbuf);
-    return -1;
-  }
-  uint8_t *img = static_cast<uint8_t *>(malloc(size + 1));
-  if (img == nullptr) {
-    LOGE("could not allocate memory");
-    free(xbuf);
-    return -5;  // ENOMEM
-  }
-  memset(img, 0xFF, size);
-  const uint32_t block = buf_size - 17u;
-  for (uint32_t addr = 0; addr < size; addr += block) {
-    uint32_t n = size - addr < block ? size - addr : block;
-    LOGD("addr: %d", static_cast<int>(addr));
-    LOGD("copy: %d", static_cast<int>(n));
-    // cfg1_read_t: addr (uint32), len (uint32).
-    memset(xbuf, 0, buf_size);
-    g::put32(xbuf, addr);
-    g::put32(xbuf + 4, n);
-    if (_zv_send_msg("cfg1_read", xbuf, buf_size) < 0) {
-      LOGE("invalid address you idiot");
-      free(xbuf);
-      free(img);
-      return -1;
-    }
-    memcpy(img + addr, xbuf, n);
-    if (show_pbar) g::bar(addr, size);
-  }
-  if (show_pbar) g::bar(size, size);
-  free(xbuf);
-  *config = img;
-  return static_cast<int>(size);
-}
-
-int valid_v1_config(unsigned char *buf, size_t len) {
-  if (buf == nullptr || len < 2) return -1;
-  int stored = buf[0] << 8 | buf[1];
-  if (static_cast<size_t>(stored) == len) {
-    LOGI("found the first version of a config file");
-    return 1;
-  }
-  LOGD("size of file: %zu does not match size in file: %d", len, stored);
-  return -1;
-}
-
-int valid_v2_config(unsigned char *buf, size_t len) {
-  if (buf == nullptr || len < g::kHeaderSize || g::get32(buf) != g::kMagic) {
-    LOGE("not a valid configuration");
-    return -1;
-  }
-  uint32_t calc = crc32_slow(buf + g::kHeaderSize, static_cast<uint32_t>(len - g::kHeaderSize), 0xFFFFFFFF);
-  uint32_t stored = g::get32(buf + 12);
-  LOGD("Calculated CRC: 0x%08X", calc);
-  LOGD("Header CRC:     0x%08X", stored);
-  if (calc != stored) {
-    LOGE("CRC mismatch. Calculated: 0x%08X != Header: 0x%08X", calc, stored);
-    return -1;
-  }
-  LOGI("found the second version of a config file");
-  return 1;
-}
-
-unsigned char *convert_config(unsigned char *old, size_t len, ssize_t *l) {
-  if (len == 5) {
-    LOGE("configuration file is empty");
-    return nullptr;
-  }
-  size_t area = len > 5 ? len - 5 : 0;
-  if (old == nullptr || l == nullptr || area == 0 || area % 6 != 0) {
-    LOGE("invalid configuration file: len %zu", area);
-    return nullptr;
-  }
-  size_t count = area / 6;
-  LOGD("configuration has %d keys", static_cast<int>(count));
-  size_t nlen = g::kRecordsOffset + g::kRecordSize * count;
-  *l = static_cast<ssize_t>(nlen);
-  LOGD("allocating %zd bytes for new config", static_cast<ssize_t>(nlen));
-  unsigned char *img = static_cast<unsigned char *>(malloc(nlen));
-  if (img == nullptr) {
-    LOGE("could not allocate memory");
-    return nullptr;
-  }
-  memset(img, 0xFF, nlen);
-  g::put32(img + 16, 0xFFFFFFFF);  // every built-in table on
-  g::put32(img + 20, 15);          // timing
-  g::put32(img + 24, 0);           // general
-  for (size_t j = 0; j < count; ++j) {
-    const unsigned char *src = old + 5 + 6 * j;
-    unsigned char *rec = img + g::kRecordsOffset + g::kRecordSize * j;
-    uint32_t hash = g::get32(src);
-    uint8_t mod = src[4], key = src[5], rid = 1;
-    // Legacy pseudo-usages 102..104 select the consumer, system and browser
-    // reports; their usage is in the modifier byte.
-    if (key >= 102 && key <= 104) {
-      rid = static_cast<uint8_t>(key - 100);
-      key = 0;
-    }
-    g::put32(rec, hash);
-    g::put32(rec + g::kRecordTeOffset, 130);
-    rec[13] = rid;
-    rec[14] = mod;
-    rec[15] = key;
-    LOGD("hash: %X", hash);
-    LOGD("te: %X", 130u);
-    LOGD("mod: 0x%X", mod);
-    LOGD("key: 0x%X", key);
-    LOGD("report id: %d", rid);
-  }
-  uint32_t crc = crc32_slow(img + g::kHeaderSize, static_cast<uint32_t>(12 + g::kRecordSize * count), 0xFFFFFFFF);
-  g::put32(img, g::kMagic);
-  g::put16(img + 4, 1);
-  g::put16(img + 6, 0);
-  g::put32(img + 8, static_cast<uint32_t>(count));
-  g::put32(img + 12, crc);
-  return img;
-}
-
+// The byte-wise loader of revisions 4.0 to 4.2: one "cfg1_poke" per image byte.
 int zv_ver4_load_config(const char *user_file) {
   uint8_t *img = nullptr;
   size_t len = 0;
-  int rc = g::load_prepare(LOG_SITE, user_file, &img, &len);
+  int rc = zivra::gen4::load_prepare(LOG_SITE, user_file, &img, &len);
   if (rc < 0) return rc;
   uint8_t xbuf[32];
   for (size_t i = 0; i < len; ++i) {
-    g::bar(i + 1, len);
+    print_progress_bar(static_cast<float>(i + 1), static_cast<float>(len));
     // poke_t: addr (uint32), data (uint32, the byte value).
     memset(xbuf, 0, sizeof xbuf);
-    g::put32(xbuf, static_cast<uint32_t>(i));
-    g::put32(xbuf + 4, img[i]);
+    put32(xbuf, static_cast<uint32_t>(i));
+    put32(xbuf + 4, img[i]);
     if (_zv_send_msg("cfg1_poke", xbuf, sizeof xbuf) < 0) {
       LOGE("can't write to address");
       free(img);

@@ -11,45 +11,6 @@
 
 LOG_MODULE("lib/libzivra/firmware/fw_4.2");
 
-namespace zivra::gen4 {
-
-int send_chunks(const char *cmd, const uint8_t *data, size_t nbytes, uint8_t exch, size_t chunk) {
-  uint8_t buf[64];
-  for (size_t off = 0; off < nbytes; off += chunk) {
-    size_t n = nbytes - off < chunk ? nbytes - off : chunk;
-    memset(buf, 0, sizeof buf);
-    memcpy(buf, data + off, n);
-    int rc = _zv_send_msg(cmd, buf, exch);
-    if (rc < 0) return rc;
-  }
-  return 0;
-}
-
-void fill_tran_set(uint8_t *set, uint16_t len, uint16_t ik, uint8_t repeat) {
-  const ir_tran_set_t t = {static_cast<int16_t>(len), ik, repeat};
-  memcpy(set, &t, sizeof t);
-}
-
-int upload_raw(LogSite site, uint8_t *set, uint8_t exch, const uint16_t *buf, uint16_t len, bool busy_reply) {
-  LOG_AS(site);
-  if (_zv_send_msg("irtranset", set, exch) < 0) return -12;
-  int16_t ready;
-  memcpy(&ready, set, 2);
-  if (busy_reply && ready == 0) {
-    LOGI("Transmission in progress");
-    return -2;
-  }
-  // The byte count is kept in 16 bits, as the device counts it.
-  uint16_t nbytes = static_cast<uint16_t>(2 * len);
-  if (send_chunks("irtransraw", reinterpret_cast<const uint8_t *>(buf), nbytes, exch, exch - 12u) < 0) {
-    LOGE("error sending data, check device log");
-    return -1;
-  }
-  return 0;
-}
-
-}  // namespace zivra::gen4
-
 namespace {
 
 using namespace zivra::gen4;

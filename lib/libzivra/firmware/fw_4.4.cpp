@@ -15,25 +15,13 @@ namespace {
 
 using namespace zivra::gen4;
 
-const char *mode_command(int mode) {
-  switch (mode) {
-    case 0: return "record";
-    case 1: return "record_m";
-    case 2: return "record_lp";
-    default: return nullptr;
-  }
-}
-
 int zv_ver4_set_record_api(int mode, int modifier, int key, int wait) {
-  uint8_t rid = 1;
-  if (key == 102) rid = 2;
-  if (key == 103) rid = 3;
-  if (key == 104) rid = 4;
+  uint8_t rid = record_report_id(key);
   uint8_t mod = static_cast<uint8_t>(modifier), k = static_cast<uint8_t>(key);
   LOGD("r_id: %d", rid);
   LOGD("mod: %d", mod);
   LOGD("key: %d", k);
-  const char *cmd = mode_command(mode);
+  const char *cmd = record_command(mode);
   if (cmd != nullptr && send_record(cmd, rid, mod, k) < 0) {
     LOGE("command error");
     return -1;

@@ -18,16 +18,14 @@ constexpr uint16_t kCaptureMax = 256;  // entries of ir_packet.buf
 constexpr uint8_t kIrReportId = 7;
 
 int zv_ver4_set_record_api(int mode, int modifier, int key, int wait) {
-  uint8_t rid = 1, mod = static_cast<uint8_t>(modifier), k = static_cast<uint8_t>(key);
-  if (key == 102 || key == 103 || key == 104) {
-    // Other reports carry a 16-bit usage: its high byte rides in the key byte.
-    rid = static_cast<uint8_t>(key - 100);
-    k = static_cast<uint8_t>(modifier >> 8);
-  }
+  uint8_t rid = zivra::gen4::record_report_id(key), mod = static_cast<uint8_t>(modifier),
+          k = static_cast<uint8_t>(key);
+  // Other reports carry a 16-bit usage: its high byte rides in the key byte.
+  if (rid != 1) k = static_cast<uint8_t>(modifier >> 8);
   LOGD("r_id: %d", rid);
   LOGD("mod: 0x%02X", mod);
   LOGD("key: 0x%02X", k);
-  const char *cmd = mode == 0 ? "record" : mode == 1 ? "record_m" : mode == 2 ? "record_lp" : nullptr;
+  const char *cmd = zivra::gen4::record_command(mode);
   if (cmd != nullptr && zivra::gen4::send_record(cmd, rid, mod, k) < 0) {
     LOGE("command error");
     return -1;

@@ -1,5 +1,6 @@
-// Pieces shared by the generation-4 revision modules: configuration image
-// transfer, named recording with another command word, and chunked uploads.
+// Pieces shared by the generation-4 revision modules (gen4_shared.cpp):
+// configuration image transfer, named recording with another command word,
+// and chunked uploads.
 // Internal to libzivra; nothing here is exported.
 #pragma once
 #include <bit>
@@ -79,6 +80,13 @@ int zv_ver4_save_config(const char *loc);
 // Saves the device image to `loc`, reading it with `exch`-byte exchanges.
 int save_config(LogSite site, const char *loc, uint8_t exch);
 
+// After a record request: wait for the press when asked, else let the device wait.
+int finish_record(int wait);
+// Report of a numeric record: 102..104 name the consumer, system and browser
+// reports (2..4), every other key the keyboard report (1).
+uint8_t record_report_id(int key);
+// Command word of a record mode: 0 plain, 1 macro step, 2 long press; null otherwise.
+const char *record_command(int mode);
 // Records the next remote button as the named key, sending `cmd`.
 int record_named(LogSite site, const char *cmd, const char *user_input, int wait);
 // Sends the 3-byte record_t {report_id, modifier, key} with `cmd` (32 bytes).

@@ -1,0 +1,52 @@
+// Bootloader 3.3: an image must be of the edition already on the dongle, and is
+// programmed with its boot flag cleared (the application sets it once it runs).
+#include "libzivra/bootloader/bl3.h"
+#include "liblog/log.h"
+#include "zivra/bootloader.h"
+
+LOG_MODULE("lib/libzivra/bootloader/bl_3.3");
+
+namespace {
+
+using namespace zivra::bl3;
+
+uint8_t header[kHeaderBytes];
+
+char *zv_sku() { return zivra::bl3::zv_get_sku_bl(kLogModule, __func__, header, kAppHeader); }
+
+int zv_ver4_log(char *log) { return zivra::bl3::zv_ver4_log(kLogModule, log); }
+
+const Rev kRev3p3 = {
+    .module = kLogModule,
+    .upload = "zv_ver_upload_fw",
+    .header = header,
+    .edition = Edition::Sku,
+    .fixed_name = nullptr,
+    .expected = zv_sku,
+    .reread_for_table = false,
+    .check_addr = kAppHeader,
+    .required_app_size = 0,
+    .erase_log = EraseLog::Full,
+    .reserved = {0x2000, 0},
+    .second_flash_read = true,
+    .fixed_page = 0,
+    .uncrypt = true,
+    .clear_boot_flag = true,
+};
+
+int zv_ver_upload_fw(unsigned char *buf, size_t len, void *priv, zv_progress_t p_bar) {
+  return upload(kRev3p3, buf, len, priv, p_bar);
+}
+
+}  // namespace
+
+extern "C" zv_iface_t *zv_bl_ver3p3_init(void) {
+  zv_iface_t *t = new_table(kLogModule);
+  if (t == nullptr) return nullptr;
+  t->zv_leave_bootloader = bootloader_enter_app;
+  t->zv_fw_scm_hash = bl_scm_hash;
+  t->zv_upload_fw = zv_ver_upload_fw;
+  t->zv_log = zv_ver4_log;
+  t->zv_get_sku = zv_sku;
+  return t;
+}

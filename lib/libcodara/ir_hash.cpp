@@ -50,21 +50,40 @@ extern "C" uint32_t ir_hash(uint16_t *buf, size_t len, uint16_t _max_edge) {
   }
 
   // Initial means: the longest classifiable edge and the shortest edge (edge 0,
-  // usually a leader, is left out of the classification). The same walk totals
-  // the classifiable edges (at most the max edge), which every pass splits into
-  // long and short: the short side of a pass is the total less its long side.
+  // usually a leader, is left out of the classification). Also the total of the
+  // classifiable edges (at most the max edge), which every pass splits into long
+  // and short: the short side of a pass is the total less its long side.
   uint16_t long_mean = 0;
   uint16_t short_mean = buf[1];
   uint64_t edge_sum = 0, edge_count = 0;
+  // Cleaned edges take a few values: then the means and the total come from those.
   Durations seen;
-  for (size_t i = 1; i < len; ++i) {
+  uint16_t shortest_gap = 0xFFFF;
+  for (size_t i = 1; i < len && seen.complete(); ++i) {
     const uint16_t v = buf[i];
-    if (v < M && v > long_mean) long_mean = v;
-    if (v < short_mean) short_mean = v;
-    if (v <= M) {
-      edge_sum += v;
-      ++edge_count;
+    if (v <= M)
       seen.add(v);
+    else if (v < shortest_gap)
+      shortest_gap = v;
+  }
+  if (seen.complete()) {
+    short_mean = shortest_gap;
+    for (int k = 0; k < seen.kinds; ++k) {
+      const uint16_t v = seen.value[k];
+      if (v < M && v > long_mean) long_mean = v;
+      if (v < short_mean) short_mean = v;
+      edge_sum += uint64_t{v} * seen.count[k];
+      edge_count += seen.count[k];
+    }
+  } else {
+    for (size_t i = 1; i < len; ++i) {
+      const uint16_t v = buf[i];
+      if (v < M && v > long_mean) long_mean = v;
+      if (v < short_mean) short_mean = v;
+      if (v <= M) {
+        edge_sum += v;
+        ++edge_count;
+      }
     }
   }
 

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/codara_decode_corpus.h"
 #include "codara/codara.h"
 #include "tests/capture.h"
 
@@ -43,18 +44,7 @@ struct Capture {
   uint16_t elapsed;
 };
 
-// splitmix64: the same sequence on every platform and standard library.
-struct Rng {
-  uint64_t s;
-  uint64_t next() {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
-  int between(int lo, int hi) { return lo + static_cast<int>(below(static_cast<uint32_t>(hi - lo + 1))); }
-};
+using Rng = decode_bench::Rng;
 
 struct Fnv {
   uint64_t h = 0xCBF29CE484222325ull;

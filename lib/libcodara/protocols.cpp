@@ -42,6 +42,9 @@ constexpr size_t kProtoCount = sizeof(protocol_t) / sizeof(protocol_t[0]);
 static_assert(kProtoCount == 38, "one name per rc_proto value");
 constexpr size_t kPrefix = sizeof("RC_PROTO_") - 1;
 
+// No edge of a capture the analyzers accept is longer.
+constexpr uint16_t kMaxEdgeUs = 14000;
+
 int lib_init = 0;
 ir_tx_cb _cb = nullptr;
 
@@ -144,14 +147,14 @@ int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
   const uint16_t len = ir->len;
   if (len == 0) return reject(p);
 
-  ir_t t{};
-  for (uint16_t i = 0; i < len; ++i) {
-    if (ir->buf[i] > 14000) {
-      LOGE("error: invalid packet");
-      return -1;
-    }
-    t.buf[i] = ir->buf[i];
+  uint16_t longest = 0;
+  for (uint16_t i = 0; i < len; ++i) longest = ir->buf[i] > longest ? ir->buf[i] : longest;
+  if (longest > kMaxEdgeUs) {
+    LOGE("error: invalid packet");
+    return -1;
   }
+  ir_t t{};
+  memcpy(t.buf, ir->buf, len * sizeof t.buf[0]);
   t.te = ir->elapsed;
   t.count = static_cast<uint8_t>(len);
   if (len <= 2) return reject(p);

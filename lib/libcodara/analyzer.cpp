@@ -61,14 +61,16 @@ void score_edge(uint16_t ticks, ir_t *ir) {
 constexpr int kMaxBuiltin = 16;
 struct Builtin {
   const IR_PROTOCOL_ANALYZER *record;
+  decltype(IR_PROTOCOL_ANALYZER::analyze) analyze;  // what the scorer computes at once
   codara::ScoreCapture score;
 };
 Builtin builtins[kMaxBuiltin];
 int builtin_count = 0;
 
+// The scorer of a built-in record whose per-edge function is still its own.
 codara::ScoreCapture scorer_of(const IR_PROTOCOL_ANALYZER *a) {
   for (int k = 0; k < builtin_count; ++k)
-    if (builtins[k].record == a) return builtins[k].score;
+    if (builtins[k].record == a) return builtins[k].analyze == a->analyze ? builtins[k].score : nullptr;
   return nullptr;
 }
 
@@ -76,6 +78,7 @@ codara::ScoreCapture scorer_of(const IR_PROTOCOL_ANALYZER *a) {
 // the list differs (a client may register analyzers of its own, or unlink ours).
 struct Plan {
   IR_PROTOCOL_ANALYZER *record[kMaxBuiltin];
+  decltype(IR_PROTOCOL_ANALYZER::analyze) analyze[kMaxBuiltin];
   codara::ScoreCapture score[kMaxBuiltin];
   int count = 0;
   bool usable = false;  // every entry is a built-in
@@ -85,7 +88,8 @@ Plan plan;
 bool plan_matches_list() {
   int k = 0;
   for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next, ++k)
-    if (k == plan.count || plan.record[k] != analyzer_of(n)) return false;
+    if (k == plan.count || plan.record[k] != analyzer_of(n) || plan.analyze[k] != analyzer_of(n)->analyze)
+      return false;
   return k == plan.count;
 }
 
@@ -99,6 +103,7 @@ void rebuild_plan() {
       return;
     }
     plan.record[plan.count] = a;
+    plan.analyze[plan.count] = a->analyze;
     plan.score[plan.count++] = s;
   }
 }
@@ -109,7 +114,9 @@ namespace codara {
 
 void register_analyzer(struct protocol *p, ScoreCapture score) {
   auto *a = static_cast<const IR_PROTOCOL_ANALYZER *>(p->iface);
-  if (scorer_of(a) == nullptr && builtin_count < kMaxBuiltin) builtins[builtin_count++] = {a, score};
+  bool known = false;
+  for (int k = 0; k < builtin_count; ++k) known = known || builtins[k].record == a;
+  if (!known && builtin_count < kMaxBuiltin) builtins[builtin_count++] = {a, a->analyze, score};
   _register_protocol_iranalyzer(p);
 }
 

@@ -37,8 +37,9 @@ void analyze_with(uint16_t t, ir_t *ir, IR_PROTOCOL_ANALYZER *test) {
 
 // Scores edges 0 .. len-1 of `buf` the way analyze_edge does one edge after the
 // other, stopping where the analyzer drops out. Returns false once it has.
+// Flattened: the penalty is inlined at every place the loops below use it.
 template <Penalty P>
-bool score_capture(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test) {
+[[gnu::flatten]] bool score_capture(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test) {
   uint16_t acc = test->acc;
   // Adds edge i's penalty; true when the analyzer is then past its allowance.
   auto over = [&](int i) {

@@ -51,7 +51,8 @@ const std::string k2200 = "[DEVICE]        Waiting" + std::string(2200, '.');
 INSTANTIATE_TEST_SUITE_P(Limits, WaitTimeout,
                          ::testing::Values(WaitCase{0, "[DEVICE]        Waiting", 0},
                                            WaitCase{3, "[DEVICE]        Waiting...", 3},
-                                           WaitCase{2200, k2200.c_str(), 2200}));
+                                           WaitCase{2200, k2200.c_str(), 2200}),
+                         [](const auto &info) { return "s" + std::to_string(info.param.timeout); });
 
 // Without a limit the wait goes on until the dongle enumerates, a dot a second.
 TEST_F(Wait, UnlimitedWaitEndsWhenTheDongleAppears) {

@@ -233,7 +233,10 @@ int hid_write(hid_device *h, const unsigned char *data, size_t length) {
               break;
             case Fault::WrongLength: it->bytes.resize(f->length, 0); break;
             case Fault::Status:
-              if (it->bytes.size() > 12) it->bytes[12] = f->status;
+              if (it->bytes.size() > 12)
+                it->bytes[12] = f->status;
+              else if (it->bytes.size() == 2 && it->bytes[0] == 3)
+                it->bytes[1] = f->status;  // a data block's acknowledgement
               break;
             default: break;
           }

@@ -74,7 +74,7 @@
 //     Delay       the reply becomes readable delay_us later
 //     EchoWord    the reply echoes Fault::echo instead of the word
 //     WrongReportId / WrongLength  the reply's report ID / length is changed
-//     Status      the reply's status byte becomes Fault::status
+//     Status      the reply's status byte (a data acknowledgement's byte) becomes Fault::status
 //     Unplug      the device drops off the bus at this request (the request fails)
 //
 // ALLOCATION COUNTING
@@ -380,6 +380,45 @@ inline Fault fault_on(Fault::Kind kind, std::string word, int nth = 1) {
   f.nth = nth;
   return f;
 }
+// One constructor per kind, so a rule can not carry a field its kind ignores or
+// miss the one it needs (a delay of 0 that does nothing).
+namespace faults {
+inline Fault failing(std::string word, int nth = 1, int usb_error = kUsbErrorIo) {
+  Fault f = fault_on(Fault::Fail, std::move(word), nth);
+  f.usb_error = usb_error;
+  return f;
+}
+inline Fault timeout(std::string word, int nth = 1) { return fault_on(Fault::Timeout, std::move(word), nth); }
+inline Fault dropped(std::string word, int nth = 1) { return fault_on(Fault::Drop, std::move(word), nth); }
+inline Fault delayed(std::string word, int nth, uint64_t delay_us) {
+  Fault f = fault_on(Fault::Delay, std::move(word), nth);
+  f.delay_us = delay_us;
+  return f;
+}
+inline Fault wrong_echo(std::string word, int nth, std::string echo) {
+  Fault f = fault_on(Fault::EchoWord, std::move(word), nth);
+  f.echo = std::move(echo);
+  return f;
+}
+inline Fault wrong_report_id(std::string word, int nth, uint8_t report_id) {
+  Fault f = fault_on(Fault::WrongReportId, std::move(word), nth);
+  f.report_id = report_id;
+  return f;
+}
+inline Fault wrong_length(std::string word, int nth, size_t length) {
+  Fault f = fault_on(Fault::WrongLength, std::move(word), nth);
+  f.length = length;
+  return f;
+}
+// The reply's status byte (a data block's acknowledgement byte) becomes `status`.
+inline Fault status(std::string word, int nth, uint8_t status) {
+  Fault f = fault_on(Fault::Status, std::move(word), nth);
+  f.status = status;
+  return f;
+}
+inline Fault unplug(std::string word, int nth = 1) { return fault_on(Fault::Unplug, std::move(word), nth); }
+}  // namespace faults
+
 int add_fault(const Fault &fault);  // returns an id for fault()
 const Fault *fault(int id);
 void clear_faults();

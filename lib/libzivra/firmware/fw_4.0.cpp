@@ -232,9 +232,9 @@ int zv_rom_table_enable(uint32_t table, uint8_t en) {
       return -1;
     }
   }
-  zv_update_crc();
   free(block);
-  return 0;
+  // The settings are written, but with a stale CRC the dongle does not trust them.
+  return zv_update_crc() < 0 ? -1 : 0;
 }
 
 int send_debug_pipe(uint8_t cmd, uint32_t pipe, uint8_t *buf) {

@@ -101,11 +101,11 @@ int _zv_normalize_config() {
     }
   }
   // A partial write leaves the stored CRC stale on purpose: the image is mixed
-  // and must not look valid.
-  if (written) zv_update_crc();
+  // and must not look valid. A CRC that could not be updated is a failure too.
+  bool sealed = written && zv_update_crc() == 0;
   LOGD("number most common: %d", value);
   free(img);
-  return written ? 0 : -1;
+  return sealed ? 0 : -1;
 }
 
 }  // namespace

@@ -90,6 +90,13 @@ std::vector<uint8_t> make_fw_image(const ImageSpec &s) {
   return img;
 }
 
+std::vector<uint8_t> stage2_image() {
+  ImageSpec spec;
+  spec.name = kStage2Name;
+  spec.size = kStage2Size;
+  return make_fw_image(spec);
+}
+
 Bl3Model::Bl3Model(int minor, FlashLayout layout)
     : minor_(minor), layout_(layout), reported_(layout), flash_(size_t{layout.flash_kb} * 1024, 0xFF) {}
 
@@ -283,12 +290,7 @@ void Bl3Model::enter_app(Device &dev, const Command &c) {
   for (int minor = 0; minor <= 3; ++minor)
     register_dongle("bl3." + std::to_string(minor), [minor] {
       auto bl = std::make_shared<Bl3Model>(minor);
-      if (minor == 2) {
-        ImageSpec stage2;
-        stage2.name = kStage2Name;
-        stage2.size = kStage2Size;
-        bl->install_stage2(make_fw_image(stage2));
-      }
+      if (minor == 2) bl->install_stage2(stage2_image());
       if (minor != 1) bl->install_app(make_fw_image({}));
       plug(gen4_bootloader_identity(), bl);
     });

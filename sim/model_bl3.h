@@ -77,6 +77,8 @@ inline constexpr size_t kDefaultImageSize = 448;
 // A valid image: the header, then a deterministic pattern, app_crc set. A size
 // below the header block cuts the image (and its header) at that size.
 std::vector<uint8_t> make_fw_image(const ImageSpec &spec);
+// The stage-2 bootloader image: named kStage2Name, kStage2Size bytes.
+std::vector<uint8_t> stage2_image();
 
 class Bl3Model : public CommandModel {
  public:

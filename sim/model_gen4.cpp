@@ -129,12 +129,7 @@ std::vector<uint8_t> Gen4Model::firmware() const {
 // it carries this model back when it starts the application.
 std::shared_ptr<Bl3Model> Gen4Model::make_bootloader() {
   auto bl = std::make_shared<Bl3Model>(bl_minor_, bl_layout_);
-  if (bl_minor_ == 2) {
-    ImageSpec stage2;
-    stage2.name = kStage2Name;
-    stage2.size = kStage2Size;
-    bl->install_stage2(make_fw_image(stage2));
-  }
+  if (bl_minor_ == 2) bl->install_stage2(stage2_image());
   bl->install_app(firmware());
   bl->set_app_model(weak_from_this().lock());
   bl->set_reenumerate_us(reenumerate_us_);

@@ -131,6 +131,8 @@ class Gen4Model : public CommandModel, public std::enable_shared_from_this<Gen4M
   uint32_t last_hash() const { return last_hash_; }
   // Every command word received, in order, and the debug pipes enabled.
   const std::vector<Command> &commands() const { return commands_; }
+  // Forgets the commands received (a long run keeps its own memory flat).
+  void clear_commands() { commands_.clear(); }
   size_t count(const std::string &word) const;
   uint64_t pipes() const { return pipes_; }
   bool boot_flag() const { return boot_flag_; }

@@ -51,7 +51,7 @@ class Wire : public ::testing::Test {
   // 0 when answered with status 0; the reply payload in *out.
   int cmd(const char *word, const Bytes &in = {}, Bytes *out = nullptr) {
     uint8_t buf[32] = {};
-    memcpy(buf, in.data(), std::min<size_t>(in.size(), 20));
+    if (!in.empty()) memcpy(buf, in.data(), std::min<size_t>(in.size(), 20));
     int r = dev_send_cmd(dev, word, buf, 32);
     if (out != nullptr) out->assign(buf, buf + 20);
     return r;
@@ -107,6 +107,10 @@ struct Upgrade {
   bool uncrypt;  // sent before "program"
   bool valid;    // what "checkapp" says
 };
+std::string upgrade_name(const ::testing::TestParamInfo<Upgrade> &i) {
+  const Upgrade &u = i.param;
+  return "bl3_" + std::to_string(u.minor) + (u.encrypted ? "_encrypted" : "_plain") + (u.uncrypt ? "_uncrypt" : "");
+}
 
 class Programming : public Wire, public ::testing::WithParamInterface<Upgrade> {};
 
@@ -144,7 +148,8 @@ INSTANTIATE_TEST_SUITE_P(Bl3, Programming,
                                            Upgrade{3, 0, true, true},    // plain image after "uncrypt"
                                            Upgrade{3, 0, false, false},  // plain image taken as encrypted
                                            Upgrade{2, 1, true, false},   // encrypted image taken as plain
-                                           Upgrade{2, 0, true, true}));
+                                           Upgrade{2, 0, true, true}),
+                         upgrade_name);
 
 TEST_F(Wire, UnerasedPagesAndStrayDataAreRefused) {
   auto bl = std::make_shared<zs::Bl3Model>(3);
@@ -210,10 +215,7 @@ TEST_F(Wire, StageTwoImageTurnsRevisionOneIntoTwo) {
   ASSERT_NE(bl, nullptr);
   ASSERT_TRUE(open(kBootPid));
   EXPECT_EQ(peek(0x4000), 0xFFFFFFFFu);  // nothing there yet
-  zs::ImageSpec spec;
-  spec.name = zs::kStage2Name;
-  spec.size = zs::kStage2Size;
-  Bytes img = zs::make_fw_image(spec);
+  Bytes img = zs::stage2_image();
   ASSERT_EQ(upload(*bl, img, 64, false), img.size() / 64);
   EXPECT_EQ(cmd("checkapp"), 0);
   cmd("enterapp");
@@ -231,6 +233,10 @@ struct Dfu {
   uint16_t pid;      // what comes back
   uint32_t header_at;
 };
+
+std::string dfu_name(const ::testing::TestParamInfo<Dfu> &i) {
+  return std::string(i.param.flag) + "_bl3_" + std::to_string(i.param.bl_minor);
+}
 
 class Reset : public Wire, public ::testing::WithParamInterface<Dfu> {};
 
@@ -270,7 +276,8 @@ TEST_P(Reset, ReenumeratesByTheBootFlag) {
 INSTANTIATE_TEST_SUITE_P(Gen4, Reset,
                          ::testing::Values(Dfu{"bflag_stay", 3, kBootPid, 0x4000},
                                            Dfu{"bflag_stay", 2, kBootPid, 0x6C00},
-                                           Dfu{"bflag", 3, kAppPid, 0}));
+                                           Dfu{"bflag", 3, kAppPid, 0}),
+                         dfu_name);
 
 // Raw reads of the input queue, below the transport.
 class Stream : public Wire {
@@ -292,7 +299,7 @@ class Stream : public Wire {
   void send(const char *word, Bytes payload = {}) {
     uint8_t r[33] = {2};
     memcpy(r + 1, word, strlen(word));
-    memcpy(r + 13, payload.data(), payload.size());
+    if (!payload.empty()) memcpy(r + 13, payload.data(), payload.size());
     ASSERT_EQ(hid_write(h, r, sizeof r), 33);
   }
   std::shared_ptr<zs::Gen4Model> app;

@@ -20,7 +20,6 @@ constexpr uint32_t kCmdSize = 32;
 constexpr uint32_t kPageBuf = 128;
 // One data report carries at most this many bytes of a page.
 constexpr uint32_t kMaxPage = 64;
-constexpr uint32_t kLegacyPage = 64;
 // No dongle has a tenth of this; more is a faulty flash description.
 constexpr uint32_t kMaxFlashKb = 1024;
 constexpr uint8_t kBootFlagOkay = 0x55;

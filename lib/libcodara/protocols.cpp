@@ -205,8 +205,9 @@ int ir_encode(enum rc_proto protocol, uint32_t scancode, struct ir_packet *ir) {
     LOGE("no tx function for prot: %d", protocol);
     return -1;
   }
-  h->encode(protocol, scancode, ir);
-  return 0;
+  // An encoder that could not build the frame has left nothing worth sending.
+  int rc = h->encode(protocol, scancode, ir);
+  return rc < 0 ? rc : 0;
 }
 
 int ir_tx(enum rc_proto protocol, uint32_t scancode, int repeat) {
@@ -222,8 +223,8 @@ int ir_tx(enum rc_proto protocol, uint32_t scancode, int repeat) {
     LOGE("no tx function for prot: %d", protocol);
     return -1;
   }
-  h->transmit(protocol, scancode, repeat);
-  return 0;
+  int rc = h->transmit(protocol, scancode, repeat);
+  return rc < 0 ? rc : 0;
 }
 
 int ir_register_tx(int (*cb)(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat)) {

@@ -3,6 +3,7 @@
 #include "libcodara/util.h"
 
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cstdint>
 
@@ -14,6 +15,11 @@ LOG_MODULE("lib/libcodara/util");
 namespace {
 
 constexpr uint64_t kRetryLimitUs = 1000000;
+// Between refused tries: a dongle that is busy gets time, and an unplugged one is
+// asked about a hundred times a second, not a million.
+constexpr useconds_t kRetryPauseUs = 10000;
+// What the device library's raw transmit answers when no dongle is open.
+constexpr int kDeviceGone = -19;
 
 }  // namespace
 
@@ -61,10 +67,28 @@ namespace codara {
 bool send_until_accepted(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat) {
   struct timeval start;
   gettimeofday(&start, nullptr);
-  while (_transmit_raw(buf, len, ik, repeat) < 0) {
-    if (!tx_callback_registered() || time_has_elapsed_us(&start, kRetryLimitUs)) return false;
+  int rc = _transmit_raw(buf, len, ik, repeat);
+  if (rc >= 0) return true;
+  if (rc == kDeviceGone || !tx_callback_registered()) return false;
+  LOGW("transmit refused: %d, retrying for up to a second", rc);
+  int refused = 1;
+  // Each refusal the callback logs would repeat the first: the retries run quiet,
+  // and one count says how many there were.
+  while (!time_has_elapsed_us(&start, kRetryLimitUs - kRetryPauseUs)) {
+    usleep(kRetryPauseUs);
+    int level = get_loglevel();
+    set_loglevel(0);
+    rc = _transmit_raw(buf, len, ik, repeat);
+    set_loglevel(level);
+    if (rc >= 0) {
+      LOGD("accepted after %d refusals", refused);
+      return true;
+    }
+    ++refused;
+    if (rc == kDeviceGone || !tx_callback_registered()) break;
   }
-  return true;
+  LOGW("transmit refused %d times", refused);
+  return false;
 }
 
 // Busy-waits `us` microseconds on the wall clock.

@@ -13,9 +13,11 @@ namespace {
 // Errors and warnings print out of the box.
 int loglevel = 2;
 
-// Runs when the library is loaded, before any client call.
+// Runs when the library is loaded, before any client call. The table is shared
+// by both libraries: a stream the client set before loading the second one stays.
 __attribute__((constructor)) void _init_logging() {
-  for (auto &f : logfds) f = stderr;
+  for (auto &f : logfds)
+    if (f == nullptr) f = stderr;
 }
 }  // namespace
 

@@ -185,7 +185,7 @@ int libusb_dev_close(dev_t *dev) {
   return 0;
 }
 
-int libusb_dev_send_cmd(dev_t *dev, const char *cmd, uint8_t *data, uint32_t /*len*/) {
+int libusb_dev_send_cmd(dev_t *dev, const char *cmd, uint8_t *data, uint32_t len) {
   if (dev == nullptr || dev->handle == nullptr) {
     LOGD("pointer to handle is invalid");
     return zivra::kNoHandle;
@@ -195,8 +195,16 @@ int libusb_dev_send_cmd(dev_t *dev, const char *cmd, uint8_t *data, uint32_t /*l
     return -1;
   }
   libusb_device_handle *h = zivra::handle_of(dev);
+  bool interrupt = cmd != nullptr && strcmp(cmd, "libusb_interrupt") == 0;
+  // The record is read whole (and a control answer written back into it): a
+  // caller's buffer shorter than the record would be read and written past.
+  size_t need = interrupt ? sizeof(libusb_interrupt) : sizeof(libusb_msg);
+  if (len < need) {
+    LOGE("transfer record of %u bytes is shorter than the %zu it needs", len, need);
+    return -1;
+  }
   int r;
-  if (cmd != nullptr && strcmp(cmd, "libusb_interrupt") == 0) {
+  if (interrupt) {
     libusb_interrupt req;
     memcpy(&req, data, sizeof req);
     r = libusb_interrupt_transfer(h, req.endpoint, req.buf, req.length, req.transferred, req.timeout);

@@ -13,6 +13,7 @@
 #include "zivra/bootloader.h"
 #include "zivra/file_opts.h"
 #include "zivra/gen4_rev.h"
+#include "zivra/legacy.h"
 #include "zivra/zivra.h"
 
 LOG_MODULE("lib/libzivra/zivra_driver");
@@ -24,17 +25,17 @@ using builder_t = zv_iface_t *(*)();
 // Builders per selection row. A null entry is a generation whose module is not in
 // the library yet: such a dongle opens as not supported. Wiring one in is a
 // matter of naming its builder here.
-constexpr builder_t kBlVer1 = nullptr;    // zv_bl_ver1_init
-constexpr builder_t kBlVer2 = nullptr;    // zv_bl_ver2_init
+constexpr builder_t kBlVer1 = zv_bl_ver1_init;
+constexpr builder_t kBlVer2 = zv_bl_ver2_init;
 constexpr builder_t kBlVer3 = zv_bl_ver3_init;
 constexpr builder_t kBlVer3p1 = zv_bl_ver3p1_init;
 constexpr builder_t kBlVer3p2 = zv_bl_ver3p2_init;
 constexpr builder_t kBlVer3p3 = zv_bl_ver3p3_init;
-constexpr builder_t kFwVer1 = nullptr;    // zv_fw_ver1_init
-constexpr builder_t kFwVer2 = nullptr;    // zv_fw_ver2_init
-constexpr builder_t kFwVer2p1 = nullptr;  // zv_fw_ver2p1_init
-constexpr builder_t kFwVer3p0 = nullptr;  // zv_fw_ver3p0_init
-constexpr builder_t kFwVer3p9 = nullptr;  // zv_fw_ver3p9_init
+constexpr builder_t kFwVer1 = zv_fw_ver1_init;
+constexpr builder_t kFwVer2 = zv_fw_ver2_init;
+constexpr builder_t kFwVer2p1 = zv_fw_ver2p1_init;
+constexpr builder_t kFwVer3p0 = zv_fw_ver3p0_init;
+constexpr builder_t kFwVer3p9 = zv_fw_ver3p9_init;
 // Generation 4 by minor version 0..10: zv_fw_ver4p0_init .. zv_fw_ver4p10_init.
 constexpr builder_t kFwVer4[11] = {
     zv_fw_ver4p0_init,  // 4.0
@@ -557,25 +558,20 @@ int zv_send_msg(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue, uint16
 
 int zv_set_interrupt_ep(unsigned char endpoint, unsigned char *data, int length, int *transferred,
                         unsigned int timeout) {
-  // The backend reads the record whole; give it the size of a control record.
-  union {
-    libusb_interrupt rec;
-    libusb_msg room;
-  } u;
-  memset(&u, 0, sizeof u);
-  u.rec.endpoint = endpoint;
-  u.rec.buf = data;
-  u.rec.length = length;
-  u.rec.transferred = transferred;
-  u.rec.timeout = timeout;
+  libusb_interrupt rec;
+  rec.endpoint = endpoint;
+  rec.buf = data;
+  rec.length = length;
+  rec.transferred = transferred;
+  rec.timeout = timeout;
   if (dev == nullptr) {
     LOGD("pointer to handle is invalid");
     return -ZV_ERROR_T_COUNT;
   }
-  int r = dev_send_cmd(dev, "libusb_interrupt", reinterpret_cast<uint8_t *>(&u),
-                       sizeof(libusb_msg));
+  int r = dev_send_cmd(dev, "libusb_interrupt", reinterpret_cast<uint8_t *>(&rec), sizeof rec);
   if (r < 0) LOGD("%s", libusb_error_text(r));
-  return 0;
+  // A failed wait is the caller's to handle, not a result of 0.
+  return r;
 }
 
 }  // extern "C"

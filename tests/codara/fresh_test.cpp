@@ -29,7 +29,7 @@ TEST(AfterRegistration, TransmitterWithoutCallbackGivesUpAtOnce) {
   ir_packet frame{};
   ASSERT_EQ(ir_encode(RC_PROTO_NEC, 0x1234, &frame), 0);  // registers
   LogCapture cap;
-  EXPECT_EQ(ir_tx(RC_PROTO_NEC, 0x1234, 0), 0);  // whatever the transmitter gave
+  EXPECT_EQ(ir_tx(RC_PROTO_NEC, 0x1234, 0), -1);  // the transmitter's failure
   EXPECT_EQ(codara_test::unlined(cap.text(1)),
             "[E] lib/libcodara/protocols _transmit_raw(#): No IR transmit callback registered\n"
             "[E] lib/libcodara/protocols/nec nec_transmit(#): timeout\n");

@@ -217,7 +217,7 @@ int test_encode(rc_proto, uint32_t scancode, ir_packet *ir) {
 }
 int test_transmit(rc_proto, uint32_t, int repeat) {
   last_repeat = repeat;
-  return -5;
+  return repeat == 7 ? -5 : 0;
 }
 
 // Decodes whatever it gets into a cleaned list of `fake_len` edges with a key gap.
@@ -328,7 +328,7 @@ TEST_F(ClientHandlers, Encode) {
   LogCapture cap;
   ir_packet pk{};
   test_encodes = 0;
-  EXPECT_EQ(ir_encode(RC_PROTO_JVC, 1234, &pk), 0);  // whatever the encoder returned
+  EXPECT_EQ(ir_encode(RC_PROTO_JVC, 1234, &pk), -1);  // the encoder's failure
   EXPECT_EQ(test_encodes, 1);
   EXPECT_EQ(pk.buf[0], 1234);
   EXPECT_EQ(ir_encode(RC_PROTO_NEC48, 1, &pk), -1);  // served by no handler: no message
@@ -340,13 +340,14 @@ TEST_F(ClientHandlers, Encode) {
 
 TEST_F(ClientHandlers, TransmitCapsTheRepeatCount) {
   LogCapture cap;
-  EXPECT_EQ(ir_tx(RC_PROTO_JVC, 1, 31), 0);  // whatever the transmitter returned
+  EXPECT_EQ(ir_tx(RC_PROTO_JVC, 1, 31), 0);
   EXPECT_EQ(last_repeat, 30);
   EXPECT_EQ(unlined(cap.text(1)), "[E] lib/libcodara/protocols ir_tx(#): Repeat > 30, capping to 30\n");
   EXPECT_EQ(ir_tx(RC_PROTO_JVC, 1, 30), 0);
   EXPECT_EQ(last_repeat, 30);
   EXPECT_EQ(ir_tx(RC_PROTO_JVC, 1, -4), 0);
   EXPECT_EQ(last_repeat, -4);
+  EXPECT_EQ(ir_tx(RC_PROTO_JVC, 1, 7), -5);  // the transmitter's failure reaches the caller
   EXPECT_EQ(ir_tx(RC_PROTO_NEC48, 1, 1), -1);
   EXPECT_EQ(ir_tx(RC_PROTO_CEC, 1, 1), -1);
   EXPECT_NE(cap.text(1).find("no tx function for prot: 24"), std::string::npos);

@@ -3,6 +3,7 @@
 
 #include <sys/time.h>
 #include <time.h>
+#include <unistd.h>
 
 static int fake_on;
 static uint64_t fake_now_us;
@@ -36,4 +37,14 @@ int gettimeofday(struct timeval *restrict tv, void *restrict tz) {
   tv->tv_usec = (suseconds_t)(fake_now_us % 1000000);
   fake_now_us += fake_step_us;
   return 0;
+}
+
+/* Pauses move the fake clock instead of waiting. */
+int usleep(useconds_t us) {
+  if (fake_on) {
+    fake_now_us += us;
+    return 0;
+  }
+  struct timespec ts = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
+  return nanosleep(&ts, NULL);
 }

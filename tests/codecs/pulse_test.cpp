@@ -230,7 +230,7 @@ TEST(Xmp, EncodingIsNotSupported) {
   EXPECT_EQ(h->encode(RC_PROTO_XMP, 1, &pkt), -1);
   EXPECT_EQ(h->transmit(RC_PROTO_XMP, 1, 1), -1);
   EXPECT_EQ(pkt.len, 5);
-  EXPECT_EQ(ir_encode(RC_PROTO_XMP, 1, &pkt), 0);  // the registry reports that it called an encoder
+  EXPECT_EQ(ir_encode(RC_PROTO_XMP, 1, &pkt), -1);  // the encoder's refusal reaches the caller
 }
 
 }  // namespace

@@ -73,22 +73,45 @@ TEST_F(Transmit, RetriesUntilTheCallbackTakesTheFrame) {
   EXPECT_EQ(cap.text(1), "");
 }
 
-// Calls the handler's transmitter itself: ir_tx reports 0 whatever it returns.
+// Calls the handler's transmitter itself.
 int transmit_with(const char *name, rc_proto proto, uint32_t code, int rep) {
   const IR_PROTOCOL_HANDLER *h = handler(name);
   EXPECT_NE(h, nullptr);
   return h ? h->transmit(proto, code, rep) : -99;
 }
 
+// Refused tries are 10 ms apart within the second: about a hundred, not a
+// million, with one line for the first and one count.
 TEST_F(Transmit, FailingCallbackTimesOutAfterOneSecond) {
   fail_from = 0;
   LogCapture cap;
   EXPECT_EQ(transmit_with("NEC", RC_PROTO_NEC, 1, 1), -1);
   EXPECT_TRUE(sent.empty());
-  EXPECT_GE(fake_clock_elapsed_us(), 1000000u);
+  EXPECT_GE(fake_clock_elapsed_us(), 990000u);
   EXPECT_LT(fake_clock_elapsed_us(), 1010000u);
+  EXPECT_GE(calls, 50);
+  EXPECT_LE(calls, 100);
+  std::string w = cap.text(2);
+  EXPECT_NE(w.find("): transmit refused: -5, retrying for up to a second\n"), std::string::npos);
+  EXPECT_NE(w.find("): transmit refused " + std::to_string(calls) + " times\n"), std::string::npos);
   EXPECT_NE(cap.text(1).find("[E] lib/libcodara/protocols/nec nec_transmit("), std::string::npos);
   EXPECT_NE(cap.text(1).find("): timeout\n"), std::string::npos);
+}
+
+int gone(uint16_t *, uint16_t, uint16_t, uint8_t) {
+  ++calls;
+  return -19;
+}
+
+// No dongle: asking again can not help, so the first answer ends it.
+TEST_F(Transmit, DeviceGoneEndsTheTransmitAtOnce) {
+  ASSERT_EQ(ir_register_tx(gone), 0);
+  LogCapture cap;
+  EXPECT_EQ(transmit_with("NEC", RC_PROTO_NEC, 1, 1), -1);
+  EXPECT_EQ(calls, 1);
+  EXPECT_LT(fake_clock_elapsed_us(), 10000u);
+  EXPECT_NE(cap.text(1).find("): timeout\n"), std::string::npos);
+  ASSERT_EQ(ir_register_tx(recorder), 0);
 }
 
 TEST_F(Transmit, NecRepeatFrameRetryIsBoundedToo) {
@@ -167,7 +190,7 @@ TEST_F(Transmit, TransmitFlipsTheEncoderToggle) {
 }
 
 TEST_F(Transmit, XmpHasNothingToSend) {
-  EXPECT_EQ(ir_tx(RC_PROTO_XMP, 1, 1), 0);
+  EXPECT_EQ(ir_tx(RC_PROTO_XMP, 1, 1), -1);  // refused, and said so
   EXPECT_EQ(calls, 0);
 }
 

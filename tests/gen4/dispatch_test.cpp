@@ -16,13 +16,12 @@ struct Row {
   bool table;        // a table results in this build
 };
 
-// Every row of the selection table; the generation-4 and generation-3 bootloader
-// builders are part of this build.
+// Every row of the selection table; every builder is part of this build.
 const Row kRows[] = {
-    {1, 1, 7, "initializing btldr ver1", 4, false},
-    {1, 2, 0, "initializing btldr ver2.0", 4, false},
-    {1, 2, 1, "initializing btldr ver2.1", 4, false},
-    {1, 2, 7, "unknown minor, initializing v2.0", 4, false},
+    {1, 1, 7, "initializing btldr ver1", 4, true},
+    {1, 2, 0, "initializing btldr ver2.0", 4, true},
+    {1, 2, 1, "initializing btldr ver2.1", 4, true},
+    {1, 2, 7, "unknown minor, initializing v2.0", 4, true},
     {1, 3, 0, "initializing btldr ver3.0", 4, true},
     {1, 3, 1, "initializing btldr ver3.1", 4, true},
     {1, 3, 2, "found stage 2 bootloader", 4, true},
@@ -30,28 +29,28 @@ const Row kRows[] = {
     {1, 3, 4, "unknown version", 4, false},
     {1, -1, 0, "can not read version, unplug/plug device", 1, false},
     {1, 5, 0, "version: 5 not supported", 1, false},
-    {2, 0, 3, "major version 0, initializing fw ver1", 4, false},
-    {2, 1, 0, "initializing fw ver1", 4, false},
-    {2, 2, 0, "initializing fw ver2.0", 4, false},
-    {2, 2, 1, "initializing fw ver2.1", 4, false},
-    {2, 2, 6, "initializing fw ver2.6", 4, false},
-    {2, 2, 7, "unknown minor version, using 2.0", 4, false},
-    {2, 3, 0, "initializing fw ver3.0", 4, false},
-    {2, 3, 1, "initializing fw ver3.1", 4, false},
-    {2, 3, 2, "", 4, false},
-    {2, 3, 6, "initializing fw ver3.6", 4, false},
-    {2, 3, 7, "initializing fw ver3.7", 4, false},
-    {2, 3, 9, "initializing fw ver3.9", 4, false},
-    {2, 3, 11, "initializing fw ver3.11", 4, false},
-    {2, 3, 12, "initializing fw ver3.12", 4, false},
-    {2, 3, 4, "", 4, false},
-    {2, 3, 13, "", 4, false},
+    {2, 0, 3, "major version 0, initializing fw ver1", 4, true},
+    {2, 1, 0, "initializing fw ver1", 4, true},
+    {2, 2, 0, "initializing fw ver2.0", 4, true},
+    {2, 2, 1, "initializing fw ver2.1", 4, true},
+    {2, 2, 6, "initializing fw ver2.6", 4, true},
+    {2, 2, 7, "unknown minor version, using 2.0", 4, true},
+    {2, 3, 0, "initializing fw ver3.0", 4, true},
+    {2, 3, 1, "initializing fw ver3.1", 4, true},
+    {2, 3, 2, "", 4, true},
+    {2, 3, 6, "initializing fw ver3.6", 4, true},
+    {2, 3, 7, "initializing fw ver3.7", 4, true},
+    {2, 3, 9, "initializing fw ver3.9", 4, true},
+    {2, 3, 11, "initializing fw ver3.11", 4, true},
+    {2, 3, 12, "initializing fw ver3.12", 4, true},
+    {2, 3, 4, "", 4, true},
+    {2, 3, 13, "", 4, true},
     {2, 4, 0, "initializing fw ver4.0", 4, true},
     {2, 4, 1, "initializing fw ver4.1", 4, true},
     {2, 4, 9, "initializing fw ver4.9", 4, true},
     {2, 4, 10, "initializing fw ver4.10", 4, true},
     {2, 4, 11, "unsupported fw v:4.11", 1, false},
-    {2, 255, 0, "beta firmware, initializing fw ver2", 4, false},
+    {2, 255, 0, "beta firmware, initializing fw ver2", 4, true},
     {2, -1, 0, "can not read version, unplug/plug device", 1, false},
     {2, 7, 2, "firmware version: v7.2 not supported", 4, false},
 };
@@ -85,7 +84,8 @@ TEST_P(Selection, LogsItsRowAndBuildsWhatThisBuildHas) {
     EXPECT_EQ(t->zv_upload_fw != nullptr, bl);
     EXPECT_EQ(t->zv_leave_bootloader != nullptr, bl);
     EXPECT_EQ(t->zv_set_record != nullptr, !bl);
-    EXPECT_EQ(t->zv_get_noise_cancel, nullptr);
+    // Only the vendor-request applications (generations 1 to 3) have the settings.
+    EXPECT_EQ(t->zv_get_noise_cancel != nullptr, r.state == 2 && r.major != 4);
   }
   free(t);
 }

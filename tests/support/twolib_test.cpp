@@ -18,6 +18,24 @@ namespace {
 
 using epoch_fn = void (*)(uint32_t, char *, int);
 
+// A client that redirected a stream and then loads the second library keeps its
+// redirection: the loader fills only the entries nobody has set.
+TEST(LoadingTheSecondLibrary, KeepsTheClientsStreams) {
+  char *text = nullptr;
+  size_t len = 0;
+  FILE *mine = open_memstream(&text, &len);
+  FILE *saved = logfds[1];
+  logfds[1] = mine;
+  void *codara = dlopen(CODARA_SO, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(codara, nullptr) << dlerror();
+  EXPECT_EQ(logfds[1], mine);
+  EXPECT_EQ(logfds[2], stderr);
+  logfds[1] = saved;
+  dlclose(codara);
+  fclose(mine);
+  free(text);
+}
+
 class TwoLibraries : public testing::Test {
  protected:
   static void SetUpTestSuite() {

@@ -194,6 +194,16 @@ void print_frame(const ir_packet &pkt, rc_proto proto, const std::string &format
   }
 }
 
+// Whether the handler that serves the protocol has an encoder (the first one
+// whose mask holds it answers, as in the library's lookup).
+bool handled(rc_proto proto) {
+  for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) {
+    const auto *h = static_cast<const IR_PROTOCOL_HANDLER *>(ll_entry(n, protocol, node)->iface);
+    if (h->protocols >> proto & 1) return h->encode != nullptr;
+  }
+  return false;
+}
+
 int encode(const EncodeOptions &o) {
   rc_proto proto;
   if (!parse_protocol(o.protocol, proto)) {
@@ -205,15 +215,15 @@ int encode(const EncodeOptions &o) {
     error("malformed scancode '" + o.scancode + "': expected a 32-bit decimal or 0x-hex number");
     return 2;
   }
+  ensure_registered();
+  if (!handled(proto)) {
+    error(std::string("no encoder for ") + short_name(proto));
+    return 1;
+  }
   for (int n = 0; n < o.count; ++n) {
     ir_packet pkt{};
-    if (ir_encode(proto, scancode, &pkt) != 0) {
-      error(std::string("no encoder for ") + short_name(proto));
-      return 1;
-    }
-    // The registry reports success whenever an encoder ran; an encoder that declines leaves
-    // the frame empty.
-    if (pkt.len == 0 || pkt.len > IR_MAX_EDGES) {
+    // An encoder that declines says so, or leaves the frame empty.
+    if (ir_encode(proto, scancode, &pkt) != 0 || pkt.len == 0 || pkt.len > IR_MAX_EDGES) {
       error(std::string("the ") + short_name(proto) + " encoder produced no frame");
       return 1;
     }

@@ -21,9 +21,6 @@ LOG_MODULE("lib/libzivra/firmware/fw_4.0");
 namespace {
 
 constexpr uint32_t kCmdSize = 32;
-// Wait limits of the record/delete loop, in seconds.
-constexpr int kMaxWait = 100;
-constexpr useconds_t kPollInterval = 100000;
 constexpr uint32_t kSettingsAddr = 16;
 constexpr uint32_t kSettingsSize = sizeof(settings_t);
 constexpr uint32_t kRomTables = 6;
@@ -299,50 +296,7 @@ int zv_ver4_set_delete(int wait) {
   return wait != 0 ? zv_set_interrupt(0) : 0;
 }
 
-int zv_ver4_set_interrupt(int timeout) {
-  // Any negative wait has no limit; an unsigned limit of all ones is never reached.
-  uint64_t limit;
-  if (timeout < 0)
-    limit = UINT64_MAX;
-  else if (timeout == 0 || timeout > kMaxWait)
-    limit = static_cast<uint64_t>(kMaxWait) * 1000000u;
-  else
-    limit = static_cast<uint64_t>(timeout) * 1000000u;
-
-  struct timeval start;
-  gettimeofday(&start, nullptr);
-  int state = ZV_STATE_RECORD;
-  while (!time_has_elapsed_us(&start, limit)) {
-    state = zv_get_state();
-    if (state < 0) return state;
-    if (state != ZV_STATE_RECORD && state != ZV_STATE_DELETE) break;
-    usleep(kPollInterval);
-  }
-  // Still waiting when the limit ran out is a time-out too, even when the clock
-  // reads exactly the limit.
-  bool waiting = state == ZV_STATE_RECORD || state == ZV_STATE_DELETE;
-  if (waiting || time_elapsed_us(&start) > limit) {
-    LOGE("timeout");
-    zv_set_normal();
-    return -ZV_ETIMEOUT;
-  }
-  switch (state) {
-    case ZV_STATE_DONE:
-      return 0;
-    case ZV_STATE_NO_SPACE:
-      LOGE("Error: no space left on device");
-      return -4;
-    case ZV_STATE_EXISTS:
-      LOGE("Error: button already exists");
-      return -5;
-    case ZV_STATE_NOT_FOUND:
-      LOGE("Error: key not found");
-      return -6;
-    default:
-      LOGE("Unknown error, contact support: %d", state);
-      return state;
-  }
-}
+int zv_ver4_set_interrupt(int timeout) { return zivra::gen4::wait_for_press(LOG_SITE, timeout); }
 
 int zv_update_crc(void) {
   if (send_plain("updatecrc") < 0) {

@@ -82,6 +82,9 @@ int save_config(LogSite site, const char *loc, uint8_t exch);
 
 // After a record request: wait for the press when asked, else let the device wait.
 int finish_record(int wait);
+// Waits for the pending record or delete to finish (the public zv_get_state
+// polled every 100 ms); logs as `site`. 0, -4, -5, -6, -10 or a state error.
+int wait_for_press(LogSite site, int timeout);
 // Report of a numeric record: 102..104 name the consumer, system and browser
 // reports (2..4), every other key the keyboard report (1).
 uint8_t record_report_id(int key);

@@ -5,6 +5,9 @@
 //
 // The image operations are revision 4.0's and log as its module; the helpers
 // that serve several revisions take the caller's LogSite and log as the caller.
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +31,9 @@ namespace {
 constexpr uint32_t kCmdSize = 32;
 // Longest key name the word buffer holds, its NUL excluded.
 constexpr size_t kMaxKeyName = 255;
+// Wait limits of the record/delete loop, in seconds.
+constexpr int kMaxWait = 100;
+constexpr useconds_t kPollInterval = 100000;
 
 }  // namespace
 
@@ -36,6 +42,55 @@ int finish_record(int wait) { return wait != 0 ? zv_set_interrupt(wait) : 0; }
 uint8_t record_report_id(int key) {
   // Legacy pseudo-usages 102..104 select the consumer, system and browser reports.
   return key >= 102 && key <= 104 ? static_cast<uint8_t>(key - 100) : 1;
+}
+
+// The record/delete wait: polls the public zv_get_state every 100 ms until the
+// device leaves record or delete mode, for up to `timeout` seconds (0 or above
+// 100: 100; negative: no limit). Generation 2 and 3 dongles wait the same way.
+int wait_for_press(LogSite site, int timeout) {
+  LOG_AS(site);
+  // Any negative wait has no limit; an unsigned limit of all ones is never reached.
+  uint64_t limit;
+  if (timeout < 0)
+    limit = UINT64_MAX;
+  else if (timeout == 0 || timeout > kMaxWait)
+    limit = static_cast<uint64_t>(kMaxWait) * 1000000u;
+  else
+    limit = static_cast<uint64_t>(timeout) * 1000000u;
+
+  struct timeval start;
+  gettimeofday(&start, nullptr);
+  int state = ZV_STATE_RECORD;
+  while (!time_has_elapsed_us(&start, limit)) {
+    state = zv_get_state();
+    if (state < 0) return state;
+    if (state != ZV_STATE_RECORD && state != ZV_STATE_DELETE) break;
+    usleep(kPollInterval);
+  }
+  // Still waiting when the limit ran out is a time-out too, even when the clock
+  // reads exactly the limit.
+  bool waiting = state == ZV_STATE_RECORD || state == ZV_STATE_DELETE;
+  if (waiting || time_elapsed_us(&start) > limit) {
+    LOGE("timeout");
+    zv_set_normal();
+    return -ZV_ETIMEOUT;
+  }
+  switch (state) {
+    case ZV_STATE_DONE:
+      return 0;
+    case ZV_STATE_NO_SPACE:
+      LOGE("Error: no space left on device");
+      return -4;
+    case ZV_STATE_EXISTS:
+      LOGE("Error: button already exists");
+      return -5;
+    case ZV_STATE_NOT_FOUND:
+      LOGE("Error: key not found");
+      return -6;
+    default:
+      LOGE("Unknown error, contact support: %d", state);
+      return state;
+  }
 }
 
 const char *record_command(int mode) {

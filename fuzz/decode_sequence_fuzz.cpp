@@ -9,12 +9,7 @@
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const bool init = [] {
-    set_loglevel(0);
-    fuzz::quiet_stdout();
-    return true;
-  }();
-  (void)init;
+  fuzz::init();
   fuzz::Input in(data, size);
   while (!in.empty()) {
     ir_packet pkt{};

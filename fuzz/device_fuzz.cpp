@@ -79,8 +79,7 @@ void progress(int, void *) {}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static const std::string path = [] {
-    set_loglevel(0);
-    fuzz::quiet_stdout();
+    fuzz::init();
     return "/tmp/zivra_device_fuzz." + std::to_string(getpid());
   }();
   fuzz::Input in(data, size);

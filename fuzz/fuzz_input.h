@@ -34,7 +34,7 @@ class Input {
   size_t n_;
 };
 
-// Sends the library's progress bars and listings away, once per process.
-void quiet_stdout();
+// Once per process: the kit's log off, its progress bars and listings sent away.
+void init();
 
 }  // namespace fuzz

@@ -4,11 +4,13 @@
 #include <cstdio>
 
 #include "fuzz_input.h"
+#include "zivra/logging.h"
 
 namespace fuzz {
 
-void quiet_stdout() {
+void init() {
   static const bool done = [] {
+    set_loglevel(0);
     fflush(stdout);
     int null = open("/dev/null", O_WRONLY);
     if (null >= 0) {

@@ -14,12 +14,7 @@
 namespace zs = zivra_sim;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const bool init = [] {
-    set_loglevel(0);
-    fuzz::quiet_stdout();
-    return true;
-  }();
-  (void)init;
+  fuzz::init();
   fuzz::Input in(data, size);
   uint8_t rep = in.byte() & 3;
   std::vector<uint16_t> words;

@@ -366,6 +366,25 @@ TEST_F(LegacyApp, SaveNameLengthDiffersByGeneration) {
   remove(name300.substr(0, 299).c_str());
 }
 
+TEST_F(LegacyApp, SaveWithoutANameSaysSoInEachGenerationsWords) {
+  struct Case {
+    uint8_t major;
+    const char *where, *text;
+  };
+  for (const Case &c : {Case{1, "fw_1.0 zv_ver1_save_config(", "): File (NULL) is invalid\n"},
+                        Case{2, "fw_2.0 zv_ver2_save_config(", "): file (NULL) is invalid\n"}}) {
+    open(c.major, 0);
+    LevelGuard g;
+    set_loglevel(1);
+    LogCapture cap;
+    EXPECT_EQ(zv_save_config(nullptr), -6);
+    EXPECT_NE(cap.text(1).find(c.where), std::string::npos) << cap.text(1);
+    EXPECT_NE(cap.text(1).find(c.text), std::string::npos) << cap.text(1);
+    EXPECT_TRUE(zs::trace().empty());
+    zv_close_device();
+  }
+}
+
 TEST_F(LegacyApp, SaveThenLoadRoundTripsByteForByte) {
   zs::LegacyAppModel &app = open(2, 1);
   app.add_record(0x11223344, 2, 30);

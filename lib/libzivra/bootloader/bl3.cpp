@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "libzivra/app_header.h"
 #include "liblog/log.h"
 #include "zivra/app_info.h"
 #include "zivra/pbar.h"
@@ -308,19 +309,11 @@ void zv_get_header(const char *module, uint8_t *out, uint32_t base) {
 char *zv_get_sku_bl(const char *module, const char *func, uint8_t *header, uint32_t base) {
   LOG_AS((LogSite{module, func, 0}));
   zv_get_header(module, header, base);
-  app_info_v1_t *h = reinterpret_cast<app_info_v1_t *>(header);
-  if (h->signature != ZV_APP_SIGNATURE) {
+  if (get32(header) != ZV_APP_SIGNATURE) {
     LOGE("not a valid image");
     return nullptr;
   }
-  // Whatever the dongle holds, the name ends inside its field.
-  h->app_name[ZV_APP_NAME_SIZE - 1] = '\0';
-  if (h->header_version == 1) {
-    printf("%s\n", h->app_name);
-    return h->app_name;
-  }
-  if (h->header_version == 2) return h->app_name;
-  return nullptr;
+  return edition_name(header);
 }
 
 int zv_ver4_log(const char *module, char *log) {
@@ -338,10 +331,18 @@ int zv_ver4_log(const char *module, char *log) {
   return static_cast<int>(n);
 }
 
-zv_iface_t *new_table(const char *module) {
+zv_iface_t *new_table(const char *module, zv_upload_t upload, int (*log)(char *), char *(*sku)()) {
   AS_MODULE(module);
   zv_iface_t *t = static_cast<zv_iface_t *>(calloc(1, sizeof(zv_iface_t)));
-  if (t == nullptr) LOGE("Could not allocate memory");
+  if (t == nullptr) {
+    LOGE("Could not allocate memory");
+    return nullptr;
+  }
+  t->zv_leave_bootloader = bootloader_enter_app;
+  t->zv_fw_scm_hash = bl_scm_hash;
+  t->zv_upload_fw = upload;
+  t->zv_log = log;
+  t->zv_get_sku = sku;
   return t;
 }
 

@@ -60,6 +60,9 @@ int upload(const Rev &r, unsigned char *buf, size_t len, void *priv, zv_progress
 // The slots every revision fills alike.
 int bootloader_enter_app();
 uint32_t bl_scm_hash();
-zv_iface_t *new_table(const char *module);
+using zv_upload_t = int (*)(unsigned char *buf, size_t len, void *priv, zv_progress_t p_bar);
+// A table of a revision: starting the application, the build hash, its upload,
+// log and edition name (either may be null); null when it can not be allocated.
+zv_iface_t *new_table(const char *module, zv_upload_t upload, int (*log)(char *), char *(*sku)());
 
 }  // namespace zivra::bl3

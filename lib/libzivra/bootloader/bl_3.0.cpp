@@ -78,13 +78,6 @@ int zv_ver3_leave_bootloader(void) {
   return _zv_send_msg("enterapp", buf, sizeof buf);
 }
 
-zv_iface_t *zv_bl_ver3_init(void) {
-  zv_iface_t *t = new_table(kLogModule);
-  if (t == nullptr) return nullptr;
-  t->zv_leave_bootloader = bootloader_enter_app;
-  t->zv_fw_scm_hash = bl_scm_hash;
-  t->zv_upload_fw = zv_upload_fw;
-  return t;
-}
+zv_iface_t *zv_bl_ver3_init(void) { return new_table(kLogModule, zv_upload_fw, nullptr, nullptr); }
 
 }  // extern "C"

@@ -40,13 +40,4 @@ int zv_ver_upload_fw(unsigned char *buf, size_t len, void *priv, zv_progress_t p
 
 }  // namespace
 
-extern "C" zv_iface_t *zv_bl_ver3p3_init(void) {
-  zv_iface_t *t = new_table(kLogModule);
-  if (t == nullptr) return nullptr;
-  t->zv_leave_bootloader = bootloader_enter_app;
-  t->zv_fw_scm_hash = bl_scm_hash;
-  t->zv_upload_fw = zv_ver_upload_fw;
-  t->zv_log = zv_ver4_log;
-  t->zv_get_sku = zv_sku;
-  return t;
-}
+extern "C" zv_iface_t *zv_bl_ver3p3_init(void) { return new_table(kLogModule, zv_ver_upload_fw, zv_ver4_log, zv_sku); }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "libzivra/app_header.h"
 #include "libzivra/firmware/gen4_rev.h"
 #include "liblog/log.h"
 #include "zivra/app_info.h"
@@ -118,19 +119,11 @@ char *zv_get_sku_gen4() {
     }
     put32(header + addr, word);
   }
-  app_info_v1_t *h = reinterpret_cast<app_info_v1_t *>(header);
-  if (h->signature != ZV_APP_SIGNATURE) {
+  if (reinterpret_cast<app_info_v1_t *>(header)->signature != ZV_APP_SIGNATURE) {
     puts("not a valid image");
     return nullptr;
   }
-  // Whatever the dongle holds, the name ends inside its field.
-  h->app_name[ZV_APP_NAME_SIZE - 1] = '\0';
-  if (h->header_version == 1) {
-    printf("%s\n", h->app_name);
-    return h->app_name;
-  }
-  if (h->header_version == 2) return h->app_name;
-  return nullptr;
+  return zivra::edition_name(header);
 }
 
 int zv_ver4_log(char *log) {

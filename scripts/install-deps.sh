@@ -6,7 +6,7 @@ pkgs=(build-essential cmake ninja-build pkg-config clang
       libhidapi-dev libusb-1.0-0-dev
       libgtest-dev libgmock-dev libbenchmark-dev
       libcli11-dev nlohmann-json3-dev binutils
-      man-db groff-base dpkg-dev file)
+      man-db groff-base dpkg-dev file valgrind)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,8 +1,11 @@
 // Analyzer framework: per-edge scoring, elimination, choice of the closest analyzer.
+#include "libcodara/analyzer.h"
+
 #include <cstddef>
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/analyzers/scoring.h"
 #include "libcodara/ll.h"
 #include "liblog/log.h"
 
@@ -39,14 +42,10 @@ IR_PROTOCOL_ANALYZER *get_closest_proto() {
   return best;
 }
 
-}  // namespace
-
-extern "C" {
-
-uint8_t analyze_edge(uint16_t ticks, struct ir_t *ir) {
-  // Early edges carry leaders whose jitter is large; later the allowance grows
-  // with the number of edges scored.
-  const int limit = ir->count <= 5 ? 2500 : ir->count * 800;
+// Scores one edge with every enabled analyzer; those past the allowance drop out.
+void score_edge(uint16_t ticks, ir_t *ir) {
+  [[maybe_unused]] constexpr const char *kLogFunc = "analyze_edge";  // its lines are analyze_edge's
+  const int limit = codara::penalty_limit(ir->count);
   FOR_EACH_ANALYZER(a) {
     if (!a->enabled) continue;
     a->analyze(ticks, ir, a);
@@ -55,6 +54,102 @@ uint8_t analyze_edge(uint16_t ticks, struct ir_t *ir) {
       a->enabled = 0;
     }
   }
+}
+
+// The built-in analyzer records and their whole-capture scorers, in the order
+// they were first registered.
+constexpr int kMaxBuiltin = 16;
+struct Builtin {
+  const IR_PROTOCOL_ANALYZER *record;
+  decltype(IR_PROTOCOL_ANALYZER::analyze) analyze;  // what the scorer computes at once
+  codara::ScoreCapture score;
+};
+Builtin builtins[kMaxBuiltin];
+int builtin_count = 0;
+
+// The scorer of a built-in record whose per-edge function is still its own.
+codara::ScoreCapture scorer_of(const IR_PROTOCOL_ANALYZER *a) {
+  for (int k = 0; k < builtin_count; ++k)
+    if (builtins[k].record == a) return builtins[k].analyze == a->analyze ? builtins[k].score : nullptr;
+  return nullptr;
+}
+
+// The registered list as last seen, each entry with its scorer. Rebuilt whenever
+// the list differs (a client may register analyzers of its own, or unlink ours).
+struct Plan {
+  IR_PROTOCOL_ANALYZER *record[kMaxBuiltin];
+  decltype(IR_PROTOCOL_ANALYZER::analyze) analyze[kMaxBuiltin];
+  codara::ScoreCapture score[kMaxBuiltin];
+  int count = 0;
+  bool usable = false;  // every entry is a built-in
+};
+Plan plan;
+
+bool plan_matches_list() {
+  int k = 0;
+  for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next, ++k)
+    if (k == plan.count || plan.record[k] != analyzer_of(n) || plan.analyze[k] != analyzer_of(n)->analyze)
+      return false;
+  return k == plan.count;
+}
+
+void rebuild_plan() {
+  plan = Plan{};
+  plan.usable = true;
+  FOR_EACH_ANALYZER(a) {
+    codara::ScoreCapture s = scorer_of(a);
+    if (s == nullptr || plan.count == kMaxBuiltin) {
+      plan.usable = false;
+      return;
+    }
+    plan.record[plan.count] = a;
+    plan.analyze[plan.count] = a->analyze;
+    plan.score[plan.count++] = s;
+  }
+}
+
+}  // namespace
+
+namespace codara {
+
+void register_analyzer(struct protocol *p, ScoreCapture score) {
+  auto *a = static_cast<const IR_PROTOCOL_ANALYZER *>(p->iface);
+  bool known = false;
+  for (int k = 0; k < builtin_count; ++k) known = known || builtins[k].record == a;
+  if (!known && builtin_count < kMaxBuiltin) builtins[builtin_count++] = {a, a->analyze, score};
+  _register_protocol_iranalyzer(p);
+}
+
+rc_proto analyze_capture(ir_t *ir, uint16_t len) {
+  if (LOG_ON(5)) {
+    // The verbose trace shows the closest analyzer after every edge.
+    for (uint16_t i = 0; i < len; ++i) {
+      ir->count = static_cast<uint8_t>(i);
+      analyze_edge(ir->buf[i], ir);
+    }
+  } else {
+    if (!plan_matches_list()) rebuild_plan();
+    if (plan.usable && !LOG_ON(4)) {
+      // No line to keep in order: each analyzer scores the whole capture in turn.
+      for (int k = 0; k < plan.count; ++k)
+        if (plan.record[k]->enabled) plan.score[k](ir->buf, len, plan.record[k]);
+    } else {
+      for (uint16_t i = 0; i < len; ++i) {
+        ir->count = static_cast<uint8_t>(i);
+        score_edge(ir->buf[i], ir);
+      }
+    }
+  }
+  ir->count = static_cast<uint8_t>(len);
+  return analyze_finish(ir);
+}
+
+}  // namespace codara
+
+extern "C" {
+
+uint8_t analyze_edge(uint16_t ticks, struct ir_t *ir) {
+  score_edge(ticks, ir);
   IR_PROTOCOL_ANALYZER *best = get_closest_proto();
   return best != nullptr ? best->result : 0;
 }

@@ -9,11 +9,22 @@ LOG_MODULE("lib/libcodara/pronto");
 namespace {
 
 // Writes stop at the end of the pronto array; a form that does not fit is cut.
+// The count lives here while writing and goes back to the record at the end.
 struct pronto_writer {
   ir_prot *ir;
+  uint16_t len = ir->pronto_len;
   void put(uint32_t word) {
-    if (ir->pronto_len < IR_MAX_EDGES) ir->pronto[ir->pronto_len++] = static_cast<uint16_t>(word);
+    if (len < IR_MAX_EDGES) ir->pronto[len++] = static_cast<uint16_t>(word);
   }
+  // Each edge in carrier periods, as many as fit.
+  void put_edges(const uint16_t *edges, uint16_t count, uint16_t unit) {
+    const uint16_t fit = len < IR_MAX_EDGES ? static_cast<uint16_t>(IR_MAX_EDGES - len) : 0;
+    const uint16_t m = count < fit ? count : fit;
+    uint16_t *out = ir->pronto + len;
+    for (uint16_t i = 0; i < m; ++i) out[i] = static_cast<uint16_t>(edges[i] / unit);
+    len = static_cast<uint16_t>(len + m);
+  }
+  ~pronto_writer() { ir->pronto_len = len; }
 };
 
 constexpr uint16_t kUnitUs = 26;  // one period of the ~38 kHz carrier
@@ -35,7 +46,7 @@ extern "C" void pronto_encode(struct ir_prot *ir, uint16_t ik_delay) {
   w.put(109);  // frequency word, ~38 kHz
   w.put(static_cast<uint16_t>(n / 2 + 1));
   w.put(nec ? 2 : 0);
-  for (uint16_t i = 0; i < n && i < IR_MAX_EDGES; ++i) w.put(ir->buf[i] / kUnitUs);
+  w.put_edges(ir->buf, n < IR_MAX_EDGES ? n : IR_MAX_EDGES, kUnitUs);
   if (nec) {
     w.put(1521);  // gap closing the once sequence
     for (uint16_t word : {342, 86, 21, 3658}) w.put(word);  // NEC repeat frame and its gap

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
+#include "libcodara/analyzer.h"
 #include "libcodara/ll.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
@@ -39,6 +41,9 @@ constexpr proto_l protocol_t[] = {
 constexpr size_t kProtoCount = sizeof(protocol_t) / sizeof(protocol_t[0]);
 static_assert(kProtoCount == 38, "one name per rc_proto value");
 constexpr size_t kPrefix = sizeof("RC_PROTO_") - 1;
+
+// No edge of a capture the analyzers accept is longer.
+constexpr uint16_t kMaxEdgeUs = 14000;
 
 int lib_init = 0;
 ir_tx_cb _cb = nullptr;
@@ -91,7 +96,7 @@ struct protocol *find_handler(rc_proto protocol) {
 
 int reject(struct ir_prot *p) {
   memset(p, 0, sizeof(*p));
-  snprintf(p->desc, sizeof(p->desc), "%-13s -- 0x0000", "INVALID");
+  codara::format_text(p->desc, sizeof(p->desc), "%-13s -- 0x0000", "INVALID");
   p->protocol = RC_PROTO_INVALID;
   return RC_PROTO_INVALID;
 }
@@ -132,6 +137,8 @@ void _register_protocol_irprotocol(struct protocol *p) {
 }
 
 int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
+  // Nothing below changes the log level: read it once for the whole decode.
+  LogLevelSnapshot level;
   init_lib();
   if (ir == nullptr || p == nullptr || ir->len > IR_MAX_EDGES) {
     LOGE("error: invalid packet");
@@ -140,24 +147,19 @@ int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
   const uint16_t len = ir->len;
   if (len == 0) return reject(p);
 
-  ir_t t{};
-  for (uint16_t i = 0; i < len; ++i) {
-    if (ir->buf[i] > 14000) {
-      LOGE("error: invalid packet");
-      return -1;
-    }
-    t.buf[i] = ir->buf[i];
+  uint16_t longest = 0;
+  for (uint16_t i = 0; i < len; ++i) longest = ir->buf[i] > longest ? ir->buf[i] : longest;
+  if (longest > kMaxEdgeUs) {
+    LOGE("error: invalid packet");
+    return -1;
   }
+  ir_t t{};
+  memcpy(t.buf, ir->buf, len * sizeof t.buf[0]);
   t.te = ir->elapsed;
   t.count = static_cast<uint8_t>(len);
   if (len <= 2) return reject(p);
 
-  for (uint16_t i = 0; i < len; ++i) {
-    t.count = static_cast<uint8_t>(i);
-    analyze_edge(t.buf[i], &t);
-  }
-  t.count = static_cast<uint8_t>(len);
-  const rc_proto matched = analyze_finish(&t);
+  const rc_proto matched = codara::analyze_capture(&t, len);
   LOGD("protocol: %d", matched);
   reset_analyzer();
 

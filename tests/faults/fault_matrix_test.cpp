@@ -18,6 +18,7 @@
 #include "capture.h"
 #include "sim/model_bl3.h"
 #include "sim/model_gen4.h"
+#include "sim/model_legacy.h"
 #include "tests/gen4_complete/dongle.h"
 #include "zivra/gen4_rev.h"
 #include "zivra/zivra.h"
@@ -32,6 +33,15 @@ struct Kind {
   std::function<zs::Fault(int nth)> make;
 };
 
+// Bulk-USB dongles exchange control transfers: no status byte or echoed word,
+// a transfer fails, times out, comes back short or finds the dongle gone.
+const Kind kUsbKinds[] = {
+    {"failing", [](int n) { return zs::faults::failing("", n); }},
+    {"timeout", [](int n) { return zs::faults::timeout("", n); }},
+    {"short", [](int n) { return zs::faults::wrong_length("", n, 5); }},
+    {"unplug", [](int n) { return zs::faults::unplug("", n); }},
+};
+
 const Kind kKinds[] = {
     {"status", [](int n) { return zs::faults::status("", n, 0xFF); }},
     {"timeout", [](int n) { return zs::faults::timeout("", n); }},
@@ -44,6 +54,7 @@ const Kind kKinds[] = {
 struct Ctx {
   std::shared_ptr<zs::Gen4Model> app;
   std::shared_ptr<zs::Bl3Model> bl;
+  std::shared_ptr<zs::LegacyBootloaderModel> legacy_bl;
   std::string file;
   Bytes file_before;
   Bytes clean;  // what the clean run left (an image, a signal)
@@ -58,6 +69,7 @@ struct Op {
   std::function<void(Ctx &)> learn;
   // After every run: a success must be real, a failure must lose nothing.
   std::function<void(Ctx &, int rc)> check;
+  bool usb = false;  // a bulk-USB dongle: its exchanges are control transfers
 };
 
 Bytes image_with(size_t buttons, uint32_t te = 300) {
@@ -275,6 +287,37 @@ Op upgrade_op(int minor) {
             }};
 }
 
+// Bootloaders 1 and 2: 128-byte pages over vendor requests; a failed upload
+// leaves the dongle in its bootloader (with its upgrade mark set).
+Op legacy_upgrade_op(int generation) {
+  Op op{generation == 1 ? "upgrade_bl1" : "upgrade_bl2",
+        [generation](Ctx &c) {
+          c.legacy_bl = std::make_shared<zs::LegacyBootloaderModel>(generation, std::make_shared<zs::LegacyDongle>(),
+                                                                    8192);
+          zs::plug(zs::legacy_bootloader_identity(generation), c.legacy_bl);
+          EXPECT_EQ(zv_open_device(ZV_VID, ZV_MFR_APP), 1);
+          c.clean.assign(3 * 128, 0);
+          for (size_t i = 0; i < c.clean.size(); ++i) c.clean[i] = static_cast<uint8_t>(i * 7 + 1);
+        },
+        [](Ctx &c) {
+          Bytes img = c.clean;
+          return zv_upgrade_fw_ext_timeout(img.data(), img.size(), ZV_VID, ZV_MFR_APP, nullptr, nullptr, 3);
+        },
+        [](Ctx &) {},
+        [](Ctx &c, int rc) {
+          run_bus();
+          if (rc == 0) {
+            EXPECT_EQ(c.legacy_bl->dongle().flash, c.clean) << "an upgrade reported success with another image";
+            return;
+          }
+          if (rc == -13 || std::string(c.kind->name) == "unplug") return;
+          EXPECT_FALSE(c.legacy_bl->left()) << "a failed upload started the application";
+          EXPECT_NE(current<zs::LegacyBootloaderModel>(), nullptr);
+        }};
+  op.usb = true;
+  return op;
+}
+
 class FaultMatrix : public ::testing::TestWithParam<Op> {
  protected:
   void SetUp() override {
@@ -307,22 +350,25 @@ class FaultMatrix : public ::testing::TestWithParam<Op> {
   std::string only_;
 };
 
-size_t writes() { return zs::trace_of(zs::TraceEntry::HidWrite).size(); }
+size_t exchanges(const Op &op) {
+  return zs::trace_of(op.usb ? zs::TraceEntry::Control : zs::TraceEntry::HidWrite).size();
+}
 
 TEST_P(FaultMatrix, EveryExchangeFailedEveryWay) {
   const Op &op = GetParam();
   Ctx clean;
   op.setup(clean);
-  size_t before = writes();
+  size_t before = exchanges(op);
   int rc = quietly(op, clean);
   ASSERT_GE(rc, 0) << "the clean run must succeed";
-  size_t n = writes() - before;
+  size_t n = exchanges(op) - before;
   ASSERT_GT(n, 0u);
   op.learn(clean);
   zv_close_device();
   size_t cases = 0;
   for (size_t i = 1; i <= n; ++i) {
-    for (const Kind &k : kKinds) {
+    for (const Kind &k : op.usb ? std::vector<Kind>(std::begin(kUsbKinds), std::end(kUsbKinds))
+                                : std::vector<Kind>(std::begin(kKinds), std::end(kKinds))) {
       if (!only_.empty() && only_ != std::to_string(i) + ":" + k.name) continue;
       SCOPED_TRACE(std::string(op.name) + ": exchange " + std::to_string(i) + "/" + std::to_string(n) + ", " + k.name);
       zs::reset();
@@ -347,7 +393,7 @@ INSTANTIATE_TEST_SUITE_P(Operations, FaultMatrix,
                          ::testing::Values(save_op(0), save_op(5), load_op(0), load_op(3), load_op(5),
                                            normalise_op(), rom_table_op(), selftest_op(), wake_op(), transmit_op(false),
                                            transmit_op(true), upgrade_op(0), upgrade_op(1), upgrade_op(2),
-                                           upgrade_op(3)),
+                                           upgrade_op(3), legacy_upgrade_op(1), legacy_upgrade_op(2)),
                          [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

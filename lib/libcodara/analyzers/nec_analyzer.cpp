@@ -1,5 +1,6 @@
 // NEC family: 9 ms (or 4.5 ms) leader, pulse-distance bits of 564 / 1692 us.
 #include "libcodara/analyzers/scoring.h"
+#include "libcodara/timings/nec.h"
 #include "liblog/log.h"
 
 LOG_MODULE("lib/libcodara/analyzers/nec_analyzer");
@@ -7,15 +8,16 @@ LOG_MODULE("lib/libcodara/analyzers/nec_analyzer");
 namespace {
 using namespace codara;
 
-void analyze_nec(uint16_t t, ir_t *ir, IR_PROTOCOL_ANALYZER *test) {
+uint32_t nec_penalty(uint16_t t, uint8_t pos) {
+  using namespace codara::nec;
   uint16_t nominal;
-  if (ir->count == 0)
-    nominal = t <= 6767 ? 4512 : 9024;
-  else if (ir->count == 1)
-    nominal = t <= 3383 ? 2256 : 4512;  // short: the space of a repeat frame
+  if (pos == 0)
+    nominal = t < kLeaderSplit ? kShortLeaderMark : kLeaderMark;
+  else if (pos == 1)
+    nominal = t < kLeaderSpaceSplit ? kRepeatSpace : kLeaderSpace;  // short: the space of a repeat frame
   else
-    nominal = t <= 1127 ? 564 : 1692;
-  add(test, dist(t, nominal));
+    nominal = t < kBitSplit ? kShortEdge : kLongEdge;
+  return dist(t, nominal);
 }
 
 rc_proto finish_nec(ir_t *ir, IR_PROTOCOL_ANALYZER *test) {
@@ -35,8 +37,8 @@ rc_proto finish_nec(ir_t *ir, IR_PROTOCOL_ANALYZER *test) {
 void reset_nec(IR_PROTOCOL_ANALYZER *test) { age_memory(test); }
 
 nec_data_t nec_data{};
-IR_PROTOCOL_ANALYZER nec_analyzer{{}, "NEC", analyze_nec, finish_nec, reset_nec, &nec_data, 0, 0, 0};
+IR_PROTOCOL_ANALYZER nec_analyzer{{}, "NEC", analyze_with<nec_penalty>, finish_nec, reset_nec, &nec_data, 0, 0, 0};
 struct protocol __proto_NEC = {"iranalyzer", "NEC", &nec_analyzer, {}};
 }  // namespace
 
-extern "C" void NEC__iranalyzer(void) { _register_protocol_iranalyzer(&__proto_NEC); }
+extern "C" void NEC__iranalyzer(void) { register_analyzer(&__proto_NEC, score_capture<nec_penalty>); }

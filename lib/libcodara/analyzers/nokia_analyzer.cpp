@@ -7,14 +7,15 @@ LOG_MODULE("lib/libcodara/analyzers/nokia_analyzer");
 namespace {
 using namespace codara;
 
-void analyze_nokia(uint16_t t, ir_t *ir, IR_PROTOCOL_ANALYZER *test) {
-  const uint8_t pos = ir->count;
-  if (pos == 0)
-    add(test, dist(t, 412));
-  else if (pos == 1)
-    add(test, dist(t, 276));
-  else if (pos % 2 == 0)
-    add(test, dist(t, 164));
+constexpr uint16_t kLeaderMark = 412;
+constexpr uint16_t kLeaderSpace = 276;
+constexpr uint16_t kMark = 164;
+
+// Only marks are scored after the leader: the spaces carry the data.
+uint32_t nokia_penalty(uint16_t t, uint8_t pos) {
+  if (pos == 0) return dist(t, kLeaderMark);
+  if (pos == 1) return dist(t, kLeaderSpace);
+  return pos % 2 == 0 ? dist(t, kMark) : 0u;
 }
 
 rc_proto finish_nokia([[maybe_unused]] ir_t *ir, [[maybe_unused]] IR_PROTOCOL_ANALYZER *test) {
@@ -22,8 +23,8 @@ rc_proto finish_nokia([[maybe_unused]] ir_t *ir, [[maybe_unused]] IR_PROTOCOL_AN
   return RC_PROTO_NOKIA;
 }
 
-IR_PROTOCOL_ANALYZER analyzer{{}, "nokia", analyze_nokia, finish_nokia, nullptr, nullptr, 0, 0, 0};
+IR_PROTOCOL_ANALYZER analyzer{{}, "nokia", analyze_with<nokia_penalty>, finish_nokia, nullptr, nullptr, 0, 0, 0};
 struct protocol __proto_NOKIA = {"iranalyzer", "NOKIA", &analyzer, {}};
 }  // namespace
 
-extern "C" void NOKIA__iranalyzer(void) { _register_protocol_iranalyzer(&__proto_NOKIA); }
+extern "C" void NOKIA__iranalyzer(void) { register_analyzer(&__proto_NOKIA, score_capture<nokia_penalty>); }

@@ -1,5 +1,6 @@
 // Ortek: 1920 us leader, then edges of 480 / 960 us.
 #include "libcodara/analyzers/scoring.h"
+#include "libcodara/timings/timing.h"
 #include "liblog/log.h"
 
 LOG_MODULE("lib/libcodara/analyzers/ortek_analyzer");
@@ -7,16 +8,20 @@ LOG_MODULE("lib/libcodara/analyzers/ortek_analyzer");
 namespace {
 using namespace codara;
 
-void analyze_ortek(uint16_t t, ir_t *ir, IR_PROTOCOL_ANALYZER *test) {
-  if (ir->count == 0)
-    add(test, dist(t, 1920));
-  else
-    add(test, dist(t, t < 720 ? 480 : 960));
+constexpr uint16_t kLeaderMark = 1920;
+constexpr uint16_t kShortEdge = 480;
+constexpr uint16_t kLongEdge = 2 * kShortEdge;
+constexpr uint16_t kSplit = midpoint(kShortEdge, kLongEdge);  // 720
+constexpr uint16_t kRepeatWindowMin = 44, kRepeatWindowMax = 52;  // ms after the previous capture
+
+uint32_t ortek_penalty(uint16_t t, uint8_t pos) {
+  if (pos == 0) return dist(t, kLeaderMark);
+  return dist(t, t < kSplit ? kShortEdge : kLongEdge);
 }
 
 rc_proto finish_ortek([[maybe_unused]] ir_t *ir, [[maybe_unused]] IR_PROTOCOL_ANALYZER *test) {
   nec_data_t *d = memory_of(test);
-  if (repeat_in_window(test, ir, 44, 52)) {
+  if (repeat_in_window(test, ir, kRepeatWindowMin, kRepeatWindowMax)) {
     ir->repeat = 1;
     LOGD("ortek [R]");
   } else {
@@ -29,8 +34,8 @@ rc_proto finish_ortek([[maybe_unused]] ir_t *ir, [[maybe_unused]] IR_PROTOCOL_AN
 
 nec_data_t memory{};
 void reset_ortek(IR_PROTOCOL_ANALYZER *test) { age_memory(test); }
-IR_PROTOCOL_ANALYZER analyzer{{}, "ortek", analyze_ortek, finish_ortek, reset_ortek, &memory, 0, 0, 0};
+IR_PROTOCOL_ANALYZER analyzer{{}, "ortek", analyze_with<ortek_penalty>, finish_ortek, reset_ortek, &memory, 0, 0, 0};
 struct protocol __proto_ORTEK = {"iranalyzer", "ORTEK", &analyzer, {}};
 }  // namespace
 
-extern "C" void ORTEK__iranalyzer(void) { _register_protocol_iranalyzer(&__proto_ORTEK); }
+extern "C" void ORTEK__iranalyzer(void) { register_analyzer(&__proto_ORTEK, score_capture<ortek_penalty>); }

@@ -1,5 +1,6 @@
 // TDC: 315 us leader mark, edges of 315 / 630 us.
 #include "libcodara/analyzers/scoring.h"
+#include "libcodara/timings/timing.h"
 #include "liblog/log.h"
 
 LOG_MODULE("lib/libcodara/analyzers/tdc_analyzer");
@@ -7,11 +8,13 @@ LOG_MODULE("lib/libcodara/analyzers/tdc_analyzer");
 namespace {
 using namespace codara;
 
-void analyze_tdc(uint16_t t, ir_t *ir, IR_PROTOCOL_ANALYZER *test) {
-  if (ir->count == 0)
-    add(test, dist(t, 315));
-  else
-    add(test, dist(t, t <= 472 ? 315 : 630));
+constexpr uint16_t kShortEdge = 315;
+constexpr uint16_t kLongEdge = 2 * kShortEdge;
+constexpr uint16_t kSplit = midpoint(kShortEdge, kLongEdge);  // 472, scored as short
+
+uint32_t tdc_penalty(uint16_t t, uint8_t pos) {
+  if (pos == 0) return dist(t, kShortEdge);
+  return dist(t, t <= kSplit ? kShortEdge : kLongEdge);
 }
 
 rc_proto finish_tdc([[maybe_unused]] ir_t *ir, [[maybe_unused]] IR_PROTOCOL_ANALYZER *test) {
@@ -19,8 +22,8 @@ rc_proto finish_tdc([[maybe_unused]] ir_t *ir, [[maybe_unused]] IR_PROTOCOL_ANAL
   return RC_PROTO_TDC;
 }
 
-IR_PROTOCOL_ANALYZER analyzer{{}, "TDC", analyze_tdc, finish_tdc, nullptr, nullptr, 0, 0, 0};
+IR_PROTOCOL_ANALYZER analyzer{{}, "TDC", analyze_with<tdc_penalty>, finish_tdc, nullptr, nullptr, 0, 0, 0};
 struct protocol __proto_TDC = {"iranalyzer", "TDC", &analyzer, {}};
 }  // namespace
 
-extern "C" void TDC__iranalyzer(void) { _register_protocol_iranalyzer(&__proto_TDC); }
+extern "C" void TDC__iranalyzer(void) { register_analyzer(&__proto_TDC, score_capture<tdc_penalty>); }

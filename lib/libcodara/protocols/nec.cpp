@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
+#include "libcodara/timings/nec.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -13,20 +15,22 @@ LOG_MODULE("lib/libcodara/protocols/nec");
 
 namespace {
 
+using namespace codara::nec;
+
 constexpr int kFrameEdges = 67;     // leader pair, 32 bit pairs, closing mark
 constexpr int kFrame48Edges = 99;   // leader pair, 48 bit pairs, closing mark
 constexpr int kRepeatEdges = 3;
-constexpr uint16_t kOneSpace = 1124;  // a longer space carries a 1
+constexpr uint16_t kHashMaxEdge = 2100;
 
 // Nominal durations of the cleaned form.
-uint16_t clean_leader(uint16_t t) { return t > 6767 ? 9024 : 4512; }
-uint16_t clean_bit_edge(uint16_t t) { return t <= 1127 ? 564 : 1692; }
+uint16_t clean_leader(uint16_t t) { return t < kLeaderSplit ? kShortLeaderMark : kLeaderMark; }
+uint16_t clean_bit_edge(uint16_t t) { return t < kBitSplit ? kShortEdge : kLongEdge; }
 
 // Collects `nbits` bits from the spaces at 3, 5, ...; the first one received lands in bit 0.
 uint64_t read_bits(const ir_t *ir, int nbits) {
   uint64_t v = 0;
   for (int k = 0; k < nbits; ++k)
-    if (ir->buf[3 + 2 * k] > kOneSpace) v |= uint64_t{1} << k;
+    if (ir->buf[3 + 2 * k] > kOneSpaceMin) v |= uint64_t{1} << k;
   return v;
 }
 
@@ -51,32 +55,25 @@ int nec_48_decode(ir_t *ir, ir_prot *p) {
     return -1;
   }
   p->protocol = RC_PROTO_NEC48;
-  snprintf(p->desc, sizeof p->desc, "%-13s -- D:0x%02X S:0x%02X F:0x%02X E:0x%02X", "NEC48", d, s, f, e);
+  codara::format_text(p->desc, sizeof p->desc, "%-13s -- D:0x%02X S:0x%02X F:0x%02X E:0x%02X", "NEC48", d, s, f, e);
   return 0;
 }
 
 int ir_nec_decode(ir_t *ir, ir_prot *p) {
   const int n = ir->count;
   if (n == kRepeatEdges) {
-    p->buf[0] = 9000;
-    p->buf[1] = 2250;
-    p->buf[2] = 562;
+    for (int i = 0; i < kRepeatEdges; ++i) p->buf[i] = kCleanedRepeat[i];
     p->len = static_cast<uint16_t>(n);
-    snprintf(p->desc, sizeof p->desc, "%-13s -- REPEAT", "NEC");
+    codara::format_text(p->desc, sizeof p->desc, "%-13s -- REPEAT", "NEC");
     p->hash = 0x1000;
     p->protocol = RC_PROTO_NEC_REPEAT;
     return 0;
   }
-  for (int i = 0; i < n; ++i) {
-    if (i == 0)
-      p->buf[i] = clean_leader(ir->buf[i]);
-    else if (i == 1)
-      p->buf[i] = 4500;
-    else
-      p->buf[i] = clean_bit_edge(ir->buf[i]);
-  }
+  if (n > 0) p->buf[0] = clean_leader(ir->buf[0]);
+  if (n > 1) p->buf[1] = kCleanedLeaderSpace;
+  for (int i = 2; i < n; ++i) p->buf[i] = clean_bit_edge(ir->buf[i]);
   p->len = static_cast<uint16_t>(n);
-  p->hash = ir_hash(p->buf, static_cast<size_t>(n), 2100);
+  p->hash = ir_hash(p->buf, static_cast<size_t>(n), kHashMaxEdge);
 
   if (n != kFrameEdges && n != kFrame48Edges) {
     LOGE("length mismatch expected 67|99 != %d", n);
@@ -106,50 +103,48 @@ int ir_nec_decode(ir_t *ir, ir_prot *p) {
 
   if (b1 == 0x87) {
     p->protocol = RC_PROTO_NEC_APPLE;
-    snprintf(p->desc, sizeof p->desc, "%-13s -- ID:0x%02X CODE:0x%02X TYPE:0x%02X EVENT:0x%02X",
+    codara::format_text(p->desc, sizeof p->desc, "%-13s -- ID:0x%02X CODE:0x%02X TYPE:0x%02X EVENT:0x%02X",
              "NEC32 {APPLE}", b3, b2, b1, b0);
   } else if ((b3 ^ b2) == 0xFF && (b1 ^ b0) == 0xFF) {
     p->protocol = RC_PROTO_NEC32;
-    snprintf(p->desc, sizeof p->desc, "%-13s -- ADDR: 0x%02X CMD: 0x%02X", "NEC32", b1, b3);
-  } else if ((b3 ^ b2) == 0xFF && p->buf[0] == 4512) {
+    codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADDR: 0x%02X CMD: 0x%02X", "NEC32", b1, b3);
+  } else if ((b3 ^ b2) == 0xFF && p->buf[0] == kShortLeaderMark) {
     p->protocol = RC_PROTO_NECX;
-    snprintf(p->desc, sizeof p->desc, "%-13s -- ADDR: 0x%04X CMD: 0x%04X", "NECx", b1 * 256 + b0,
+    codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADDR: 0x%04X CMD: 0x%04X", "NECx", b1 * 256 + b0,
              b3 * 256 + b2);
   } else {
     p->protocol = RC_PROTO_NEC;
-    snprintf(p->desc, sizeof p->desc, "%-13s -- scancode: 0x%08X", "NEC", code);
+    codara::format_text(p->desc, sizeof p->desc, "%-13s -- scancode: 0x%08X", "NEC", code);
   }
   return 0;
 }
 
 int nec_encode(enum rc_proto, uint32_t scancode, ir_packet *ir) {
-  ir->buf[0] = 9000;
-  ir->buf[1] = 4500;
+  ir->buf[0] = kSentLeaderMark;
+  ir->buf[1] = kSentLeaderSpace;
   for (int k = 0; k < 32; ++k) {
-    ir->buf[2 + 2 * k] = 560;
-    ir->buf[3 + 2 * k] = ((scancode >> k) & 1) ? 1690 : 560;
+    ir->buf[2 + 2 * k] = kSentBitMark;
+    ir->buf[3 + 2 * k] = ((scancode >> k) & 1) ? kSentOneSpace : kSentZeroSpace;
   }
-  ir->buf[66] = 560;
+  ir->buf[kFrameEdges - 1] = kSentClosingMark;
   ir->len = kFrameEdges;
-  ir->elapsed = 40;
+  ir->elapsed = kKeyGapMs;
   return 0;
 }
 
 int nec_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
   ir_packet frame{};
   nec_encode(protocol, scancode, &frame);
-  if (!codara::send_until_accepted(frame.buf, kFrameEdges, 40, 1)) {
+  if (!codara::send_until_accepted(frame.buf, kFrameEdges, kKeyGapMs, 1)) {
     LOGE("timeout");
     return -1;
   }
   // The repeat frame that tells the receiver the key is still held; the callback's
   // repeat count says how often.
-  frame.buf[0] = 8992;
-  frame.buf[1] = 2248;
-  frame.buf[2] = 562;
+  for (int i = 0; i < kRepeatEdges; ++i) frame.buf[i] = kSentRepeat[i];
   frame.len = kRepeatEdges;
-  frame.elapsed = 65;
-  return codara::send_key(LOG_SITE, frame.buf, kRepeatEdges, 65, codara::device_repeat(rep));
+  frame.elapsed = kRepeatGapMs;
+  return codara::send_key(LOG_SITE, frame.buf, kRepeatEdges, kRepeatGapMs, codara::device_repeat(rep));
 }
 
 IR_PROTOCOL_HANDLER nec_handler = {

@@ -2,11 +2,14 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
 #include "liblog/log.h"
 
 LOG_MODULE("lib/libcodara/protocols/none");
 
 namespace {
+
+constexpr uint16_t kHashMaxEdge = 2400;  // longer edges hash as gaps
 
 int ir_general_hash(ir_t *ir, ir_prot *p) {
   // Three edges are a repeat frame of some protocol, never a button of its own.
@@ -14,10 +17,10 @@ int ir_general_hash(ir_t *ir, ir_prot *p) {
     p->protocol = RC_PROTO_INVALID;
     return -1;
   }
-  p->hash = ir_hash(ir->buf, ir->count, 2400);
+  p->hash = ir_hash(ir->buf, ir->count, kHashMaxEdge);
   p->protocol = RC_PROTO_UNKNOWN;
   p->scancode = 0;
-  snprintf(p->desc, sizeof(p->desc), "%-13s -- 0x0000", "UNKNOWN");
+  codara::format_text(p->desc, sizeof(p->desc), "%-13s -- 0x0000", "UNKNOWN");
   return 0;
 }
 

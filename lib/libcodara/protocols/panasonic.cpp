@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
+#include "libcodara/timings/panasonic.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -11,35 +13,34 @@ LOG_MODULE("lib/libcodara/protocols/panasonic");
 
 namespace {
 
+using namespace codara::panasonic;
+
 constexpr int kFrameEdges = 99;
 constexpr int kFrameBits = 48;
-constexpr uint16_t kKeyGapMs = 70;
+constexpr uint16_t kHashMaxEdge = 3000;
 constexpr uint8_t kMaker0 = 0x02, kMaker1 = 0x20;
 
 int panasonic_decode(ir_t *ir, ir_prot *p) {
   const int n = ir->count;
   uint64_t v = 0;
   for (int i = 3; i <= n - 2; i += 2) {
-    v = (v << 1) | (ir->buf[i] > 890 ? 1 : 0);
+    v = (v << 1) | (ir->buf[i] >= kOneSpaceMin ? 1 : 0);
     ++p->bits;
   }
   if (p->bits != kFrameBits) {
     LOGE("invalid number of bits");
     return -1;
   }
-  for (int i = 0; i < n; ++i) {
-    if (i == 0)
-      p->buf[i] = 3600;
-    else if (i == 1)
-      p->buf[i] = 1600;
-    else if (i % 2 == 1)
-      p->buf[i] = ir->buf[i] > 889 ? 1335 : 445;
-    else
-      p->buf[i] = 445;
+  p->buf[0] = kLeaderMark;
+  p->buf[1] = kLeaderSpace;
+  for (int i = 2; i + 1 < n; i += 2) {
+    p->buf[i] = kBitMark;
+    p->buf[i + 1] = ir->buf[i + 1] >= kSpaceSplit ? kOneSpace : kZeroSpace;
   }
+  if (n % 2 == 1) p->buf[n - 1] = kBitMark;  // the closing mark is cleaned like the others
   p->len = static_cast<uint16_t>(n);
   codara::store_key_gap(p->buf, sizeof p->buf / sizeof p->buf[0], n, kKeyGapMs);
-  p->hash = ir_hash(p->buf, static_cast<size_t>(n), 3000);
+  p->hash = ir_hash(p->buf, static_cast<size_t>(n), kHashMaxEdge);
   LOGD("Hash: 0x%08X", p->hash);
   p->fullcode = v;
   LOGD("full code: 0x%llx", static_cast<unsigned long long>(v));
@@ -60,21 +61,21 @@ int panasonic_decode(ir_t *ir, ir_prot *p) {
   for (int k = 5; k >= 0; --k) bytes = (bytes << 8) | b[k];
   LOGD("bits: %llx count: %d", static_cast<unsigned long long>(bytes), p->bits);
 
-  snprintf(p->desc, sizeof p->desc, "%-13s -- D: 0x%X S: 0x%X F: 0x%0X", "PANASONIC", d, s, f);
+  codara::format_text(p->desc, sizeof p->desc, "%-13s -- D: 0x%X S: 0x%X F: 0x%0X", "PANASONIC", d, s, f);
   p->protocol = RC_PROTO_PANASONIC;
   return 0;
 }
 
 int panasonic_encode(enum rc_proto, uint32_t scancode, ir_packet *ir) {
-  ir->buf[0] = 3600;
-  ir->buf[1] = 1600;
+  ir->buf[0] = kLeaderMark;
+  ir->buf[1] = kLeaderSpace;
   // Maker code first, then D, S, F and the check byte: 48 bits, least significant first.
   const uint64_t bits = kMaker0 | (kMaker1 << 8) | (static_cast<uint64_t>(scancode) << 16);
   for (int k = 0; k < kFrameBits; ++k) {
-    ir->buf[2 + 2 * k] = 445;
-    ir->buf[3 + 2 * k] = ((bits >> k) & 1) ? 1335 : 445;
+    ir->buf[2 + 2 * k] = kBitMark;
+    ir->buf[3 + 2 * k] = ((bits >> k) & 1) ? kOneSpace : kZeroSpace;
   }
-  ir->buf[98] = 400;
+  ir->buf[kFrameEdges - 1] = kClosingMark;
   ir->len = kFrameEdges;
   ir->elapsed = kKeyGapMs;
   return 0;

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
+#include "libcodara/timings/rc5.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -11,19 +13,20 @@ LOG_MODULE("lib/libcodara/protocols/rc5");
 
 namespace {
 
-constexpr int kHalfBit = 889;
-constexpr int kFullBit = 1778;
-constexpr uint16_t kKeyGapMs = 28;
+using namespace codara::rc5;
+
+constexpr uint16_t kHashMaxEdge = 2400;
 
 // Flipped after every frame built, sent or not.
 int toggle = 0;
 
 int rc5_decode(ir_t *ir, ir_prot *p) {
   const int n = ir->count;
-  for (int i = 0; i < n; ++i) p->buf[i] = (i == 0 || ir->buf[i] <= 1333) ? kHalfBit : kFullBit;
+  if (n > 0) p->buf[0] = kHalfBit;
+  for (int i = 1; i < n; ++i) p->buf[i] = ir->buf[i] <= kSplit ? kHalfBit : kFullBit;
   p->len = static_cast<uint16_t>(n);
   codara::store_key_gap(p->buf, sizeof p->buf / sizeof p->buf[0], n, kKeyGapMs);
-  p->hash = ir_hash(p->buf, static_cast<size_t>(n), 2400);
+  p->hash = ir_hash(p->buf, static_cast<size_t>(n), kHashMaxEdge);
 
   // The two start bits are both 1; the first two edges belong to them.
   uint32_t v = 3;
@@ -35,19 +38,19 @@ int rc5_decode(ir_t *ir, ir_prot *p) {
     case 12:
       p->protocol = RC_PROTO_RC5;
       p->scancode = (v & 0x3F) | (((v >> 6) & 0x1F) << 8);
-      snprintf(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5", (v >> 6) & 0x1F, v & 0x3F,
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5", (v >> 6) & 0x1F, v & 0x3F,
                (v >> 11) & 1);
       break;
     case 13:
       p->protocol = RC_PROTO_RC5_SZ;
       p->scancode = (v & 0x3F) | (((v >> 6) & 0xBF) << 6);
-      snprintf(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5-SZ", (v >> 6) & 0xBF,
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5-SZ", (v >> 6) & 0xBF,
                v & 0x3F, (v >> 12) & 1);
       break;
     case 18:
       p->protocol = RC_PROTO_RC5X_20;
       p->scancode = (v & 0x3F) | (((v >> 6) & 0x3F) << 8) | (((v >> 12) & 0x1F) << 16);
-      snprintf(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5X-20", (v >> 12) & 0x1F,
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC5X-20", (v >> 12) & 0x1F,
                (v >> 6) & 0x3F, (v >> 17) & 1);
       break;
     default:

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
+#include "libcodara/timings/rc6.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -11,30 +13,25 @@ LOG_MODULE("lib/libcodara/protocols/rc6");
 
 namespace {
 
-constexpr int kHalfBit = 444;
-constexpr int kFullBit = 888;
-constexpr uint16_t kShortMax = 665;   // at most: a half-bit
-constexpr uint16_t kLongMin = 1110;   // above: a half-bit merged with the double-width toggle
-constexpr uint16_t kKeyGapMs = 27;
+using namespace codara::rc6;
+
+constexpr uint16_t kHashMaxEdge = 2400;
 
 // Flipped after every frame built, sent or not.
 int toggle = 0;
 
-uint16_t clean_edge(int i, uint16_t t) {
-  switch (i) {
-    case 0: return 2664;
-    case 1: return 888;
-    case 2: return 444;
-    default: return t > kLongMin ? 1332 : (t <= kShortMax ? 444 : 888);
-  }
-}
+// Past the leader, start bit's first half: a half bit, a full bit, or a half bit
+// merged with the double-width toggle.
+uint16_t clean_edge(uint16_t t) { return t > kLongSplit ? kToggleEdge : (t < kShortSplit ? kHalfBit : kFullBit); }
 
 int rc6_decode(ir_t *ir, ir_prot *p) {
   const int n = ir->count;
-  for (int i = 0; i < n; ++i) p->buf[i] = clean_edge(i, ir->buf[i]);
+  constexpr uint16_t kHead[] = {kLeaderMark, kLeaderSpace, kHalfBit};
+  for (int i = 0; i < n && i < 3; ++i) p->buf[i] = kHead[i];
+  for (int i = 3; i < n; ++i) p->buf[i] = clean_edge(ir->buf[i]);
   p->len = static_cast<uint16_t>(n);
   codara::store_key_gap(p->buf, sizeof p->buf / sizeof p->buf[0], n, kKeyGapMs);
-  p->hash = ir_hash(p->buf, static_cast<size_t>(n), 2400);
+  p->hash = ir_hash(p->buf, static_cast<size_t>(n), kHashMaxEdge);
 
   // Start bit, then the three mode bits.
   uint32_t v = 1;
@@ -46,7 +43,7 @@ int rc6_decode(ir_t *ir, ir_prot *p) {
   // Edges past the end of a short capture read as 0, so a truncated frame decodes to
   // whatever it holds instead of reading beyond it.
   auto edge = [ir, n](int k) { return codara::edge_at(ir->buf, n, k); };
-  if (edge(i) <= kShortMax) {
+  if (edge(i) < kShortSplit) {
     LOGV("not on toggle bit, moving index");
     ++i;
   }
@@ -55,7 +52,7 @@ int rc6_decode(ir_t *ir, ir_prot *p) {
 
   // The toggle's parity tells where it starts (even: with a mark); the edge after it
   // tells whether the first data bit differs from it.
-  const bool long_next = edge(i + 1) > kLongMin;
+  const bool long_next = edge(i + 1) > kLongSplit;
   if (i % 2 == 0) {
     LOGV("toggle is a one bit, shifting in one");
     v = (v << 1) | 1;
@@ -75,7 +72,7 @@ int rc6_decode(ir_t *ir, ir_prot *p) {
   LOGV("bits: %X", v);
   p->scancode = v & 0xFFFF;
   p->protocol = RC_PROTO_RC6_0;
-  snprintf(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC6", (v >> 8) & 0xFF, v & 0xFF,
+  codara::format_text(p->desc, sizeof p->desc, "%-13s -- ADD: 0x%X CMD: 0x%X T:%d", "RC6", (v >> 8) & 0xFF, v & 0xFF,
            (v >> 16) & 1);
   return 0;
 }
@@ -85,8 +82,8 @@ int rc6_decode(ir_t *ir, ir_prot *p) {
 void build_frame(uint32_t scancode, ir_packet *ir) {
   const uint32_t frame = (scancode & 0xFFFFu) | (static_cast<uint32_t>(toggle) << 16) | 0x300000u;
   encode_manchester(frame, 22, kHalfBit, ir->buf, &ir->len);
-  ir->buf[0] = 2664;
-  ir->buf[1] = 888;
+  ir->buf[0] = kLeaderMark;
+  ir->buf[1] = kLeaderSpace;
   int fix;
   if (toggle) {
     ir->buf[8] += kHalfBit;

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
+#include "libcodara/timings/sony.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -10,16 +12,17 @@ LOG_MODULE("lib/libcodara/protocols/sony");
 
 namespace {
 
-constexpr uint16_t kOneMark = 900;  // a longer mark carries a 1
-constexpr uint16_t kKeyGapMs = 12;
+using namespace codara::sony;
+
+constexpr uint16_t kHashMaxEdge = 2100;
 
 // Bits per frame, indexed by protocol - RC_PROTO_SONY12.
 constexpr int kBitCount[] = {12, 15, 20};
 
+// Bit i of v becomes bit 31 - i: each byte reversed, the bytes in reverse order.
 uint32_t reverse32(uint32_t v) {
-  uint32_t r = 0;
-  for (int i = 0; i < 32; ++i, v >>= 1) r = (r << 1) | (v & 1);
-  return r;
+  return uint32_t{lookup[v & 0xFF]} << 24 | uint32_t{lookup[(v >> 8) & 0xFF]} << 16 |
+         uint32_t{lookup[(v >> 16) & 0xFF]} << 8 | lookup[v >> 24];
 }
 
 int ir_sony_decode(ir_t *ir, ir_prot *p) {
@@ -27,13 +30,15 @@ int ir_sony_decode(ir_t *ir, ir_prot *p) {
   // First bit received ends up highest; no shift follows a bit read at the last edge.
   uint32_t v = 0;
   for (int i = 2; i < n; i += 2) {
-    if (ir->buf[i] > kOneMark) v |= 1;
+    if (ir->buf[i] > kMarkSplit) v |= 1;
     if (i != n - 1) v <<= 1;
   }
-  for (int i = 0; i < n; ++i) p->buf[i] = (i == 0) ? 2400 : (ir->buf[i] > kOneMark ? 1200 : 600);
+  // Cleaned, a mark and a space alike are one unit unless longer than the split.
+  if (n > 0) p->buf[0] = kLeaderMark;
+  for (int i = 1; i < n; ++i) p->buf[i] = ir->buf[i] > kMarkSplit ? kOneMark : kZeroMark;
   p->len = static_cast<uint16_t>(n);
   codara::store_key_gap(p->buf, sizeof p->buf / sizeof p->buf[0], n, kKeyGapMs);
-  p->hash = ir_hash(p->buf, static_cast<size_t>(n), 2100);
+  p->hash = ir_hash(p->buf, static_cast<size_t>(n), kHashMaxEdge);
   p->fullcode = v;
   p->scancode = reverse32(v);
   p->bits = static_cast<uint32_t>(n > 0 ? (n - 1) / 2 : 0);
@@ -48,17 +53,17 @@ int ir_sony_decode(ir_t *ir, ir_prot *p) {
   switch (p->bits) {
     case 12:
       p->protocol = RC_PROTO_SONY12;
-      snprintf(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Function: 0x%X", "SONY{12}",
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Function: 0x%X", "SONY{12}",
                lookup[(v << 3) & 0xFF], lookup[(v >> 4) & 0xFE]);
       break;
     case 15:
       p->protocol = RC_PROTO_SONY15;
-      snprintf(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Function: 0x%X", "SONY{15}", lookup[v & 0xFF],
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Function: 0x%X", "SONY{15}", lookup[v & 0xFF],
                lookup[(v >> 7) & 0xFE]);
       break;
     case 20:
       p->protocol = RC_PROTO_SONY20;
-      snprintf(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Sub-Device: 0x%X Function: 0x%X", "SONY{20}",
+      codara::format_text(p->desc, sizeof p->desc, "%-13s -- Device: 0x%X Sub-Device: 0x%X Function: 0x%X", "SONY{20}",
                lookup[(v >> 5) & 0xF8], lookup[v & 0xFF], lookup[(v >> 12) & 0xFE]);
       break;
     default:
@@ -69,8 +74,8 @@ int ir_sony_decode(ir_t *ir, ir_prot *p) {
 }
 
 int sony_encode(enum rc_proto protocol, uint32_t scancode, ir_packet *ir) {
-  ir->buf[0] = 2400;
-  ir->buf[1] = 600;
+  ir->buf[0] = kLeaderMark;
+  ir->buf[1] = kSpace;
   int k = 0;
   if (protocol >= RC_PROTO_SONY12 && protocol <= RC_PROTO_SONY20) {
     k = kBitCount[protocol - RC_PROTO_SONY12];
@@ -83,8 +88,8 @@ int sony_encode(enum rc_proto protocol, uint32_t scancode, ir_packet *ir) {
   }
   // Scancode bits 32-k .. 31: the bits below are not sent.
   for (int j = 0; j < k; ++j) {
-    ir->buf[2 + 2 * j] = ((scancode >> (32 - k + j)) & 1) ? 1200 : 600;
-    ir->buf[3 + 2 * j] = 600;
+    ir->buf[2 + 2 * j] = ((scancode >> (32 - k + j)) & 1) ? kOneMark : kZeroMark;
+    ir->buf[3 + 2 * j] = kSpace;
   }
   ir->len = static_cast<uint16_t>(2 * k + 1);
   ir->buf[ir->len] = 0;  // the last bit's space is not part of the frame

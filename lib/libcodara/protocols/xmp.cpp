@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
+#include "libcodara/timings/xmp.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -11,17 +13,19 @@ LOG_MODULE("lib/libcodara/protocols/xmp");
 
 namespace {
 
+using namespace codara::xmp;
+
 constexpr int kNibbles = 16;
-constexpr uint16_t kHalfGap = 10999;  // a longer space separates the halves
+constexpr uint16_t kHashMaxEdge = 2200;
 
 int ir_xmp_decode(ir_t *ir, ir_prot *p) {
   const int n = ir->count;
   int nib[kNibbles] = {};
   int count = 0;
   for (int i = 1; i < n; i += 2) {
-    if (ir->buf[i] > kHalfGap) continue;
+    if (ir->buf[i] > kHalfGapMin) continue;
     // Counted beyond 16 so an overlong capture is rejected, but never stored there.
-    if (count < kNibbles) nib[count] = (ir->buf[i - 1] + ir->buf[i] - 835) / 136;
+    if (count < kNibbles) nib[count] = (ir->buf[i - 1] + ir->buf[i] - kNibbleBase) / kNibbleStep;
     ++count;
   }
   if (count != kNibbles) {
@@ -64,8 +68,8 @@ int ir_xmp_decode(ir_t *ir, ir_prot *p) {
        obc2, obc1);
 
   p->protocol = RC_PROTO_XMP;
-  p->hash = ir_hash(ir->buf, static_cast<size_t>(n), 2200);
-  snprintf(p->desc, sizeof p->desc, "%-13s -- Dev: 0x%X OBC: 0x%04X%04X T:%d", "XMP-1", device, obc2, obc1,
+  p->hash = ir_hash(ir->buf, static_cast<size_t>(n), kHashMaxEdge);
+  codara::format_text(p->desc, sizeof p->desc, "%-13s -- Dev: 0x%X OBC: 0x%04X%04X T:%d", "XMP-1", device, obc2, obc1,
            toggle);
   return 0;
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "codara/codara.h"
+#include "libcodara/text.h"
+#include "libcodara/timings/zivra.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -11,9 +13,9 @@ LOG_MODULE("lib/libcodara/protocols/zivra");
 
 namespace {
 
-constexpr int kHalfBit = 840;
-constexpr int kFullBit = 1680;
-constexpr uint16_t kKeyGapMs = 28;
+using namespace codara::zivra;
+
+constexpr uint16_t kHashMaxEdge = 2400;
 constexpr int kPulses = 43;  // leader pair, 8 ID pairs, the silence, 12 Manchester pairs
 
 // Device-profile labels by DEV, padded to 7 columns; DEV 9 to 15 share the last one.
@@ -31,12 +33,12 @@ int zivra_decode(ir_t *ir, ir_prot *p) {
   // ID bits 19..13 from the spaces after the ID marks; the lowest ID bit is hidden in
   // the long silence and reads as 0.
   uint32_t v = 0;
-  for (int i = 3; i <= 15; i += 2) v = (v << 1) | (edge(i) <= 1259 ? 1 : 0);
+  for (int i = 3; i <= 15; i += 2) v = (v << 1) | (edge(i) < kIdSplit ? 1 : 0);
   v <<= 1;
-  p->hash = ir_hash(ir->buf, static_cast<size_t>(n), 2400);
+  p->hash = ir_hash(ir->buf, static_cast<size_t>(n), kHashMaxEdge);
 
-  // Bit 11: a 1 begins with a space, which lengthens the silence beyond 4900.
-  const bool bit11 = edge(17) > 4900;
+  // Bit 11: a 1 begins with a space, which lengthens the silence.
+  const bool bit11 = edge(17) > kBit11Silence;
   v = (v << 1) | (bit11 ? 1 : 0);
   const int start = bit11 ? 18 : 19;  // the second half of bit 11
   manchester_decode(ir->buf + start, n - start, 11, &v, &p->bits, kFullBit, kHalfBit);
@@ -44,7 +46,7 @@ int zivra_decode(ir_t *ir, ir_prot *p) {
   p->scancode = v & 0xFFFFF;
   p->protocol = RC_PROTO_ZIVRA;
   const unsigned id = (p->scancode >> 12) & 0xFF, dev = (p->scancode >> 8) & 0xF, cmd = p->scancode & 0xFF;
-  snprintf(p->desc, sizeof p->desc, "ZIVRA-%-7s -- ID: 0x%02X DEV: 0x%02X CMD: 0x%02X", dev_label(dev), id, dev,
+  codara::format_text(p->desc, sizeof p->desc, "ZIVRA-%-7s -- ID: 0x%02X DEV: 0x%02X CMD: 0x%02X", dev_label(dev), id, dev,
            cmd);
   return 0;
 }
@@ -52,13 +54,13 @@ int zivra_decode(ir_t *ir, ir_prot *p) {
 int zivra_encode(enum rc_proto, uint32_t scancode, ir_packet *ir) {
   int32_t times[200] = {};
   int t = 0;
-  times[t++] = 4900;
-  times[t++] = -4900;
+  times[t++] = kLeaderMark;
+  times[t++] = -kLeaderSpace;
   for (int b = 19; b >= 12; --b) {
     times[t++] = kHalfBit;
     times[t++] = ((scancode >> b) & 1) ? -kHalfBit : -kFullBit;
   }
-  times[t++] = -2800;
+  times[t++] = -kPause;
   for (int b = 11; b >= 0; --b) {
     const bool one = (scancode >> b) & 1;  // a 1 is space-then-mark
     times[t++] = one ? -kHalfBit : kHalfBit;

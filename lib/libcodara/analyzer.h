@@ -1,0 +1,14 @@
+// The decode path's entry into the analyzer framework.
+#pragma once
+#include <cstdint>
+
+#include "codara/codara.h"
+
+namespace codara {
+
+// Scores edges 0 .. len-1 of ir->buf with every enabled analyzer, exactly as
+// calling analyze_edge for each edge in turn would (log lines included), sets
+// ir->count to len and returns analyze_finish's verdict. Does not reset.
+rc_proto analyze_capture(ir_t *ir, uint16_t len);
+
+}  // namespace codara

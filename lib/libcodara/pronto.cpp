@@ -13,13 +13,18 @@ namespace {
 struct pronto_writer {
   ir_prot *ir;
   uint16_t len = ir->pronto_len;
+  bool cut = false;  // something did not fit
   void put(uint32_t word) {
-    if (len < IR_MAX_EDGES) ir->pronto[len++] = static_cast<uint16_t>(word);
+    if (len < IR_MAX_EDGES)
+      ir->pronto[len++] = static_cast<uint16_t>(word);
+    else
+      cut = true;
   }
   // Each edge in carrier periods, as many as fit.
   void put_edges(const uint16_t *edges, uint16_t count, uint16_t unit) {
     const uint16_t fit = len < IR_MAX_EDGES ? static_cast<uint16_t>(IR_MAX_EDGES - len) : 0;
     const uint16_t m = count < fit ? count : fit;
+    cut = cut || m < count;
     uint16_t *out = ir->pronto + len;
     for (uint16_t i = 0; i < m; ++i) out[i] = static_cast<uint16_t>(edges[i] / unit);
     len = static_cast<uint16_t>(len + m);
@@ -33,10 +38,26 @@ bool has_nec_repeat(rc_proto p) {
   return p == RC_PROTO_NEC || p == RC_PROTO_NEC32 || p == RC_PROTO_NEC_APPLE;
 }
 
+// A form cut at the array's end announces the burst pairs actually written, so a
+// reader that trusts its header stays inside it; a half pair left over is dropped.
+void announce_written(pronto_writer &w, uint16_t start) {
+  ir_prot *ir = w.ir;
+  if (!w.cut || start + 4 > IR_MAX_EDGES) return;  // whole, or not even a whole header
+  const uint32_t once = ir->pronto[start + 2], rep = ir->pronto[start + 3];
+  const uint32_t words = static_cast<uint32_t>(w.len - start - 4);
+  if (words >= 2 * (once + rep)) return;
+  const uint32_t once_written = words / 2 < once ? words / 2 : once;
+  const uint32_t rep_written = once_written < once ? 0 : (words - 2 * once) / 2;
+  ir->pronto[start + 2] = static_cast<uint16_t>(once_written);
+  ir->pronto[start + 3] = static_cast<uint16_t>(rep_written);
+  w.len = static_cast<uint16_t>(start + 4 + 2 * (once_written + rep_written));
+}
+
 }  // namespace
 
 extern "C" void pronto_encode(struct ir_prot *ir, uint16_t ik_delay) {
   pronto_writer w{ir};
+  const uint16_t start = ir->pronto_len;
   // Pronto pairs each mark with the space after it and closes the sequence with
   // the gap: a frame that ends in a space has that space run into the gap, so
   // the burst pairs announced are the words written.
@@ -50,6 +71,7 @@ extern "C" void pronto_encode(struct ir_prot *ir, uint16_t ik_delay) {
   if (nec) {
     w.put(1521);  // gap closing the once sequence
     for (uint16_t word : {342, 86, 21, 3658}) w.put(word);  // NEC repeat frame and its gap
+    announce_written(w, start);
     return;
   }
   if (ik_delay != 0) {
@@ -58,4 +80,5 @@ extern "C" void pronto_encode(struct ir_prot *ir, uint16_t ik_delay) {
     LOGI("ik_delay = 0");
     w.put(1923);  // 50 ms
   }
+  announce_written(w, start);
 }

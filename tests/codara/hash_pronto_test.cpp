@@ -168,7 +168,16 @@ TEST(Pronto, AFormThatDoesNotFitIsCutAtTheArrayEnd) {
     // pronto_len follows the array: a write past its end would show here.
     EXPECT_EQ(p.pronto_len, 256);
     EXPECT_EQ(p.pronto[255], 560 / 26);  // edge 251: the last one that fits
+    // The header announces the 126 pairs written, not the 128 of the frame.
+    EXPECT_EQ(p.pronto[2], 126) << proto;
+    EXPECT_EQ(p.pronto[3], 0) << proto;
   }
+  // Cut after an odd start: the half pair at the end is not counted.
+  ir_prot odd = cleaned(RC_PROTO_RC6_0, e);
+  odd.pronto_len = 1;
+  pronto_encode(&odd, 0);
+  EXPECT_EQ(odd.pronto_len - 1u - 4u, 2u * (odd.pronto[1 + 2] + odd.pronto[1 + 3]));
+  EXPECT_EQ(odd.pronto_len, 255);
   // Already full: nothing more is written.
   ir_prot p = cleaned(RC_PROTO_RC6_0, {1, 2, 3});
   p.pronto_len = 256;

@@ -20,6 +20,7 @@
 #include "sim/model_gen4.h"
 #include "sim/model_legacy.h"
 #include "tests/gen4_complete/dongle.h"
+#include "tests/upgrade/bl3_support.h"
 #include "zivra/gen4_rev.h"
 #include "zivra/zivra.h"
 
@@ -221,17 +222,8 @@ Bytes fw_image() {
   return zs::make_fw_image(s);
 }
 
-void run_bus() {
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-}
-
-template <class M>
-M *current() {
-  for (zs::Device *d : zs::devices())
-    if (auto *m = dynamic_cast<M *>(&d->model())) return m;
-  return nullptr;
-}
+using upg::current;
+using upg::run_bus;
 
 Op upgrade_op(int minor) {
   static const char *names[] = {"upgrade_bl3_0", "upgrade_bl3_1", "upgrade_bl3_2", "upgrade_bl3_3"};

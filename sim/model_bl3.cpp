@@ -55,7 +55,7 @@ uint32_t fw_image_crc(const uint8_t *image, size_t len) {
   return crc32_slow(image + kImageHeaderBlock, static_cast<uint32_t>(len - kImageHeaderBlock), kImageCrcSeed);
 }
 
-std::vector<uint8_t> make_fw_image(const ImageSpec &s) {
+std::vector<uint8_t> make_fw_image(const ImageFields &s) {
   size_t size = s.size != 0 ? s.size : kDefaultImageSize;
   std::vector<uint8_t> img(std::max(size, kImageHeaderBlock));
   for (size_t i = 0; i < img.size(); ++i) img[i] = static_cast<uint8_t>(i * 7 + 3);
@@ -91,10 +91,10 @@ std::vector<uint8_t> make_fw_image(const ImageSpec &s) {
 }
 
 std::vector<uint8_t> stage2_image() {
-  ImageSpec spec;
-  spec.name = kStage2Name;
-  spec.size = kStage2Size;
-  return make_fw_image(spec);
+  ImageFields fields;
+  fields.name = kStage2Name;
+  fields.size = kStage2Size;
+  return make_fw_image(fields);
 }
 
 Bl3Model::Bl3Model(int minor, FlashLayout layout)

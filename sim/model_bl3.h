@@ -59,7 +59,7 @@ struct FlashLayout {
 // CRC of an image as the bootloader checks it: bytes [256, len) of `image`.
 uint32_t fw_image_crc(const uint8_t *image, size_t len);
 
-struct ImageSpec {
+struct ImageFields {
   uint32_t header_version = 2;  // 1 or 2 (any other value is written as given, v2 layout)
   std::string name = "ZIVRA-STD";
   uint16_t major = 4, minor = 10, patch = 0;
@@ -76,7 +76,7 @@ inline constexpr size_t kDefaultImageSize = 448;
 
 // A valid image: the header, then a deterministic pattern, app_crc set. A size
 // below the header block cuts the image (and its header) at that size.
-std::vector<uint8_t> make_fw_image(const ImageSpec &spec);
+std::vector<uint8_t> make_fw_image(const ImageFields &fields);
 // The stage-2 bootloader image: named kStage2Name, kStage2Size bytes.
 std::vector<uint8_t> stage2_image();
 

@@ -5,12 +5,12 @@
 //                          the memory kept in FILE and write it back when the program
 //                          exits. FILE holds one section per dongle list, so several
 //                          simulated dongles can share it.
-//   ZIVRA_SIM_PRESS=SPEC   the remote button the user presses while the host waits for a
+//   ZIVRA_SIM_PRESS=BUTTON the remote button the user presses while the host waits for a
 //                          record or delete: PROTOCOL:SCANCODE, a bare (NEC) scancode, or
 //                          report:ID,MODIFIER,KEY for "the remote's button labelled with that
 //                          key". Without it, recording presses the button labelled with the
 //                          key being recorded and deleting presses the last recorded button.
-//   ZIVRA_SIM_IR=SPEC,...  a remote the user points at the dongle while the host listens
+//   ZIVRA_SIM_IR=BUTTON,... a remote the user points at the dongle while the host listens
 //                          (PROTOCOL:SCANCODE items, pressed in order).
 // The kept dongles also echo their own transmissions (loopback), so the self-test passes,
 // and a dongle left in its bootloader comes back in its bootloader in the next run.
@@ -79,24 +79,24 @@ bool unhex16(const std::string &s, std::vector<uint16_t> &out) {
   return true;
 }
 
-// The edges of one button of the simulated remote; empty when `spec` names none.
-std::vector<uint16_t> remote_button(const std::string &spec) {
+// The edges of one button of the simulated remote; empty when `button` names none.
+std::vector<uint16_t> remote_button(const std::string &button) {
   rc_proto proto = RC_PROTO_NEC;
-  std::string code = spec;
-  size_t colon = spec.find(':');
+  std::string code = button;
+  size_t colon = button.find(':');
   unsigned long sc = 0;
-  if (spec.rfind("report:", 0) == 0) {
+  if (button.rfind("report:", 0) == 0) {
     // The remote's button labelled with a key: one NEC code per report.
     unsigned id = 0, mod = 0, key = 0;
-    if (sscanf(spec.c_str() + 7, "%u,%u,%u", &id, &mod, &key) != 3) return {};
+    if (sscanf(button.c_str() + 7, "%u,%u,%u", &id, &mod, &key) != 3) return {};
     sc = ((0x50ul + (id & 0xF)) << 16) | (mod & 0xFF) << 8 | (key & 0xFF);
   } else {
     if (colon != std::string::npos) {
-      std::string name = spec.substr(0, colon);
+      std::string name = button.substr(0, colon);
       for (char &c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
       proto = str_to_enum(name.c_str());
       if (proto == RC_PROTO_UNKNOWN) return {};
-      code = spec.substr(colon + 1);
+      code = button.substr(colon + 1);
     }
     char *end = nullptr;
     sc = strtoul(code.c_str(), &end, 0);

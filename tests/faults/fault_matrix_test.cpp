@@ -214,7 +214,7 @@ Op transmit_op(bool pronto) {
 
 // A small flash keeps the erase short: 32 KiB with a 16 KiB bootloader.
 Bytes fw_image() {
-  zs::ImageSpec s;
+  zs::ImageFields s;
   s.size = 7 * 64;
   s.encrypted = 0;
   s.minor = 10;
@@ -232,7 +232,7 @@ Op upgrade_op(int minor) {
               zs::FlashLayout layout;
               layout.flash_kb = minor == 1 || minor == 2 ? 44 : 32;
               c.bl = std::make_shared<zs::Bl3Model>(minor, layout);
-              zs::ImageSpec st;
+              zs::ImageFields st;
               st.name = zs::kStage2Name;
               st.size = zs::kStage2Size;
               if (minor == 2) c.bl->install_stage2(zs::make_fw_image(st));

@@ -121,9 +121,9 @@ TEST_P(Programming, CheckappAndReenumeration) {
   bl->set_app_model(app);
   zs::plug(zs::gen4_bootloader_identity(), bl);
   ASSERT_TRUE(open(kBootPid));
-  zs::ImageSpec spec;
-  spec.major = 4, spec.minor = 9, spec.patch = 2, spec.scm_hash = 0xABCD1234, spec.encrypted = u.encrypted;
-  Bytes img = zs::make_fw_image(spec);
+  zs::ImageFields fields;
+  fields.major = 4, fields.minor = 9, fields.patch = 2, fields.scm_hash = 0xABCD1234, fields.encrypted = u.encrypted;
+  Bytes img = zs::make_fw_image(fields);
   ASSERT_EQ(upload(*bl, img, 64, u.uncrypt), img.size() / 64);
   EXPECT_EQ(Bytes(bl->flash().begin() + bl->app_base(), bl->flash().begin() + bl->app_base() + img.size()), img);
   EXPECT_EQ(cmd("checkapp"), u.valid ? 0 : -1);

@@ -74,7 +74,7 @@ M *current() {
 
 // The stage-2 bootloader image bootloader 3.1 installs (plain).
 inline std::vector<uint8_t> stage2_image(uint8_t tested = 0xFF) {
-  zs::ImageSpec st;
+  zs::ImageFields st;
   st.name = zs::kStage2Name;
   st.size = zs::kStage2Size;
   st.encrypted = 0;
@@ -85,7 +85,7 @@ inline std::vector<uint8_t> stage2_image(uint8_t tested = 0xFF) {
 // A version-2 image of `pages` pages of `page` bytes (plain unless asked).
 inline std::vector<uint8_t> image(size_t pages = 7, size_t page = 64, const std::string &name = "ZIVRA-STD",
                                   uint8_t tested = 0xFF, uint8_t encrypted = 0) {
-  zs::ImageSpec s;
+  zs::ImageFields s;
   s.tested = tested;
   s.name = name;
   s.size = pages * page;

@@ -315,7 +315,7 @@ TEST_F(Fixture, HashLogSkuAndLeaving) {
   memset(text, 'y', sizeof text);
   EXPECT_EQ(zv_log(text), 20);
   EXPECT_EQ(std::string(text), std::string(20, 'x'));
-  zs::ImageSpec v1;
+  zs::ImageFields v1;
   v1.header_version = 1;
   v1.name = "ZIVRA-OLD";
   bl->install_app(zs::make_fw_image(v1));

@@ -403,8 +403,8 @@ TEST(ZivraLogging, LibraryLinesOnlyWhenAsked) {
 
 // Upgrading a kept dongle through its simulated bootloader: the new version and the
 // recorded buttons survive into later runs; a bad image never switches the dongle.
-std::string image_file(const std::string &name, zivra_sim::ImageSpec spec) {
-  std::vector<uint8_t> img = zivra_sim::make_fw_image(spec);
+std::string image_file(const std::string &name, zivra_sim::ImageFields fields) {
+  std::vector<uint8_t> img = zivra_sim::make_fw_image(fields);
   std::string path = tmp(name);
   spit(path, std::string(img.begin(), img.end()));
   return path;
@@ -413,7 +413,7 @@ std::string image_file(const std::string &name, zivra_sim::ImageSpec spec) {
 TEST(ZivraFirmware, UpgradeFromTheFirmwareKeepsButtonsAndTheNewVersion) {
   Sim sim("fw4.5");
   ASSERT_EQ(sim("record a").status, 0);
-  std::string img = image_file("fw4.10.bin", zivra_sim::ImageSpec{});
+  std::string img = image_file("fw4.10.bin", zivra_sim::ImageFields{});
   Outcome r = sim("upgrade '" + img + "'");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("[DEVICE]        Setting DFU"), std::string::npos) << r.out;
@@ -430,7 +430,7 @@ TEST(ZivraFirmware, BadImagesAreRefusedBeforeTheDongleIsSwitched) {
   Sim sim("fw4.9");
   ASSERT_EQ(sim("record a").status, 0);
   std::string before = slurp(sim.state);
-  zivra_sim::ImageSpec other;
+  zivra_sim::ImageFields other;
   other.header_version = 7;
   spit(tmp("short.bin"), "\xFE\xCA\xBE\xBA");
   for (const auto &[args, status, says] :
@@ -446,14 +446,14 @@ TEST(ZivraFirmware, BadImagesAreRefusedBeforeTheDongleIsSwitched) {
   EXPECT_EQ(slurp(sim.state), before);
 
   // An image of another edition: the bootloader refuses it, the verdict says so.
-  zivra_sim::ImageSpec foreign;
+  zivra_sim::ImageFields foreign;
   foreign.name = "OTHER-EDITION";
   Outcome r = sim("upgrade '" + image_file("foreign.bin", foreign) + "'");
   EXPECT_EQ(r.status, 9) << r.out << r.err;
   EXPECT_NE(r.err.find("the firmware upgrade failed"), std::string::npos) << r.err;
   // The dongle waits in its bootloader, in later runs too, until a good image comes.
   EXPECT_EQ(sim.js("info")["state"], "bootloader");
-  ASSERT_EQ(sim("upgrade '" + image_file("good.bin", zivra_sim::ImageSpec{}) + "'").status, 0);
+  ASSERT_EQ(sim("upgrade '" + image_file("good.bin", zivra_sim::ImageFields{}) + "'").status, 0);
   EXPECT_EQ(sim.js("info")["version"], "4.10.0");
   EXPECT_EQ(sim.keys(), (Keys{"a"}));
 }

@@ -54,7 +54,7 @@ bool mkdirs(const std::string &dir) {
 }
 
 // A key name becomes the remote's button labelled with it (its report bytes).
-std::string press_spec(const std::string &press) {
+std::string press_button(const std::string &press) {
   if (press.empty() || press.find(':') != std::string::npos) return press;
   char *end = nullptr;
   strtoul(press.c_str(), &end, 0);
@@ -102,7 +102,7 @@ Error run_simulated(const SimOptions &o, char **argv) {
   if (sim.empty())
     return fail(Status::File, "cannot find libzivra_sim.so next to this program",
                 "build the kit (it is in build/<preset>/sim/) or set ZIVRA_SIM_LIBRARY to its path");
-  std::string press = press_spec(o.press);
+  std::string press = press_button(o.press);
   if (!o.press.empty() && press.empty())
     return fail(Status::Usage, "--sim-press takes a key name, PROTOCOL:SCANCODE or a scancode, not '" + o.press + "'");
   std::string state = o.state_file.empty() ? default_state_file(o.dongle) : o.state_file;

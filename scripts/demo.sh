@@ -19,12 +19,13 @@ zivra() {
   printf '\n$ zivra %s\n' "$*"
   "$tools/zivra/zivra" --simulate=fw4.10 "$@"
 }
-# Runs zivra and fails unless its output holds the expected text.
+# Runs zivra and fails unless its output holds the expected text; the command line,
+# the prompts it writes to standard error and its output are shown in order.
 expect() {
   local want=$1
   shift
   local out
-  out=$(zivra "$@")
+  out=$(zivra "$@" 2>&1)  # its prompts and notes stay with its output
   printf '%s\n' "$out"
   grep -qF -- "$want" <<<"$out" || { echo "demo: expected '$want'" >&2; exit 1; }
 }

@@ -6,7 +6,9 @@ pkgs=(build-essential cmake ninja-build pkg-config clang
       libhidapi-dev libusb-1.0-0-dev
       libgtest-dev libgmock-dev libbenchmark-dev
       libcli11-dev nlohmann-json3-dev binutils
-      man-db groff-base dpkg-dev file valgrind)
+      man-db groff-base dpkg-dev file valgrind
+      libcpp-httplib-dev libtomlplusplus-dev librsvg2-bin
+      python3-selenium chromium chromium-driver)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

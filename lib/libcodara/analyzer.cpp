@@ -62,15 +62,15 @@ constexpr int kMaxBuiltin = 16;
 struct Builtin {
   const IR_PROTOCOL_ANALYZER *record;
   decltype(IR_PROTOCOL_ANALYZER::analyze) analyze;  // what the scorer computes at once
-  codara::ScoreCapture score;
+  codara::Scorers score;
 };
 Builtin builtins[kMaxBuiltin];
 int builtin_count = 0;
 
 // The scorer of a built-in record whose per-edge function is still its own.
-codara::ScoreCapture scorer_of(const IR_PROTOCOL_ANALYZER *a) {
+const codara::Scorers *scorer_of(const IR_PROTOCOL_ANALYZER *a) {
   for (int k = 0; k < builtin_count; ++k)
-    if (builtins[k].record == a) return builtins[k].analyze == a->analyze ? builtins[k].score : nullptr;
+    if (builtins[k].record == a) return builtins[k].analyze == a->analyze ? &builtins[k].score : nullptr;
   return nullptr;
 }
 
@@ -79,9 +79,10 @@ codara::ScoreCapture scorer_of(const IR_PROTOCOL_ANALYZER *a) {
 struct Plan {
   IR_PROTOCOL_ANALYZER *record[kMaxBuiltin];
   decltype(IR_PROTOCOL_ANALYZER::analyze) analyze[kMaxBuiltin];
-  codara::ScoreCapture score[kMaxBuiltin];
+  codara::Scorers score[kMaxBuiltin];
   int count = 0;
   bool usable = false;  // every entry is a built-in
+  int last_best = 0;    // entry chosen last time, scored first
 };
 Plan plan;
 
@@ -97,14 +98,14 @@ void rebuild_plan() {
   plan = Plan{};
   plan.usable = true;
   FOR_EACH_ANALYZER(a) {
-    codara::ScoreCapture s = scorer_of(a);
+    const codara::Scorers *s = scorer_of(a);
     if (s == nullptr || plan.count == kMaxBuiltin) {
       plan.usable = false;
       return;
     }
     plan.record[plan.count] = a;
     plan.analyze[plan.count] = a->analyze;
-    plan.score[plan.count++] = s;
+    plan.score[plan.count++] = *s;
   }
 }
 
@@ -112,7 +113,7 @@ void rebuild_plan() {
 
 namespace codara {
 
-void register_analyzer(struct protocol *p, ScoreCapture score) {
+void register_analyzer(struct protocol *p, const Scorers &score) {
   auto *a = static_cast<const IR_PROTOCOL_ANALYZER *>(p->iface);
   bool known = false;
   for (int k = 0; k < builtin_count; ++k) known = known || builtins[k].record == a;
@@ -128,20 +129,53 @@ rc_proto analyze_capture(ir_t *ir, uint16_t len) {
       analyze_edge(ir->buf[i], ir);
     }
   } else {
-    if (!plan_matches_list()) rebuild_plan();
-    if (plan.usable && !LOG_ON(4)) {
-      // No line to keep in order: each analyzer scores the whole capture in turn.
-      for (int k = 0; k < plan.count; ++k)
-        if (plan.record[k]->enabled) plan.score[k](ir->buf, len, plan.record[k]);
-    } else {
-      for (uint16_t i = 0; i < len; ++i) {
-        ir->count = static_cast<uint8_t>(i);
-        score_edge(ir->buf[i], ir);
-      }
+    for (uint16_t i = 0; i < len; ++i) {
+      ir->count = static_cast<uint8_t>(i);
+      score_edge(ir->buf[i], ir);
     }
   }
   ir->count = static_cast<uint8_t>(len);
   return analyze_finish(ir);
+}
+
+bool analyze_and_reset(ir_t *ir, uint16_t len, rc_proto *verdict) {
+  if (LOG_ON(4)) return false;
+  if (!plan_matches_list()) rebuild_plan();
+  if (!plan.usable) return false;
+  // No line to keep in order: each analyzer scores the whole capture in turn, the
+  // one closest last time first. On a short capture the closest one so far bounds
+  // the rest, which stop once past it; the choice stays the one of the list order
+  // (smallest penalty, the earlier on a tie).
+  // Below a handful of edges an analyzer stops at its leader anyway: no bound to gain.
+  const bool bounded = len > 6 && len <= codara::kBoundedEdges;
+  IR_PROTOCOL_ANALYZER *best = nullptr;
+  int best_at = 0;
+  auto score = [&](int k) {
+    IR_PROTOCOL_ANALYZER *a = plan.record[k];
+    if (a->enabled == 0) return;
+    const bool stands = bounded && best != nullptr ? plan.score[k].bounded(ir->buf, len, a, best->acc)
+                                                   : plan.score[k].all(ir->buf, len, a, 0xFFFF);
+    if (stands && (best == nullptr || a->acc < best->acc || (a->acc == best->acc && k < best_at))) {
+      best = a;
+      best_at = k;
+    }
+  };
+  const int first = plan.last_best;
+  score(first);
+  for (int k = 0; k < plan.count; ++k)
+    if (k != first) score(k);
+  if (best != nullptr) plan.last_best = best_at;
+  ir->count = static_cast<uint8_t>(len);
+  *verdict = best != nullptr && best->finish != nullptr ? best->finish(ir, best) : RC_PROTO_UNKNOWN;
+  // What reset_analyzer does, in the same order.
+  for (int k = 0; k < plan.count; ++k) {
+    IR_PROTOCOL_ANALYZER *a = plan.record[k];
+    a->acc = 0;
+    a->result = 0;
+    a->enabled = 1;
+    if (a->reset != nullptr) a->reset(a);
+  }
+  return true;
 }
 
 }  // namespace codara

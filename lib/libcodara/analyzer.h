@@ -11,4 +11,9 @@ namespace codara {
 // ir->count to len and returns analyze_finish's verdict. Does not reset.
 rc_proto analyze_capture(ir_t *ir, uint16_t len);
 
+// analyze_capture followed by reset_analyzer, in one walk over the analyzers, when
+// nothing logs in between (level below debug) and every analyzer is a built-in.
+// Returns false, having done nothing, otherwise.
+bool analyze_and_reset(ir_t *ir, uint16_t len, rc_proto *verdict);
+
 }  // namespace codara

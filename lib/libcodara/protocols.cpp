@@ -5,6 +5,7 @@
 #include "codara/codara.h"
 #include "libcodara/text.h"
 #include "libcodara/analyzer.h"
+#include "libcodara/analyzers/scoring.h"
 #include "libcodara/ll.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
@@ -41,9 +42,6 @@ constexpr proto_l protocol_t[] = {
 constexpr size_t kProtoCount = sizeof(protocol_t) / sizeof(protocol_t[0]);
 static_assert(kProtoCount == 38, "one name per rc_proto value");
 constexpr size_t kPrefix = sizeof("RC_PROTO_") - 1;
-
-// No edge of a capture the analyzers accept is longer.
-constexpr uint16_t kMaxEdgeUs = 14000;
 
 int lib_init = 0;
 ir_tx_cb _cb = nullptr;
@@ -149,7 +147,7 @@ int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
 
   uint16_t longest = 0;
   for (uint16_t i = 0; i < len; ++i) longest = ir->buf[i] > longest ? ir->buf[i] : longest;
-  if (longest > kMaxEdgeUs) {
+  if (longest > codara::kMaxEdgeUs) {
     LOGE("error: invalid packet");
     return -1;
   }
@@ -159,9 +157,12 @@ int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
   t.count = static_cast<uint8_t>(len);
   if (len <= 2) return reject(p);
 
-  const rc_proto matched = codara::analyze_capture(&t, len);
-  LOGD("protocol: %d", matched);
-  reset_analyzer();
+  rc_proto matched;
+  if (!codara::analyze_and_reset(&t, len, &matched)) {
+    matched = codara::analyze_capture(&t, len);
+    LOGD("protocol: %d", matched);
+    reset_analyzer();
+  }
 
   memset(p, 0, sizeof(*p));
   bool found = false;

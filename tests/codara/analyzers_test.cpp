@@ -1,6 +1,7 @@
 // The protocol analyzers: per-position penalties, verdicts and repeat memories.
 #include <gtest/gtest.h>
 
+#include "lib/libcodara/analyzers/scoring.h"
 #include "tests/codara/support.h"
 
 using namespace codara_test;
@@ -252,3 +253,41 @@ TEST_F(ExtraAnalyzers, NokiaAndTdcVerdicts) {
 }
 
 }  // namespace
+
+namespace {
+
+// Short captures stop scoring an analyzer once it is past the closest one, which
+// is exact only while one edge's penalty stays below kMaxPenalty.
+void expect_penalties_below_bound() {
+  ir_t t{};
+  for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next) {
+    auto *a = ll_entry(n, IR_PROTOCOL_ANALYZER, node);
+    uint32_t worst = 0;
+    for (int pos = 0; pos < codara::kBoundedEdges; ++pos) {
+      t.count = static_cast<uint8_t>(pos);
+      for (uint32_t edge = 0; edge <= codara::kMaxEdgeUs; ++edge) {
+        a->acc = 0;
+        a->analyze(static_cast<uint16_t>(edge), &t, a);
+        worst = a->acc > worst ? a->acc : worst;
+      }
+    }
+    a->acc = 0;
+    EXPECT_LT(worst, codara::kMaxPenalty) << a->name;
+  }
+}
+
+}  // namespace
+
+TEST(AnalyzerPenalties, DefaultOnesStayBelowTheEarlyStopBound) {
+  ensure_registered();
+  expect_penalties_below_bound();
+  reset_analyzer();
+}
+
+TEST_F(ExtraAnalyzers, PenaltiesStayBelowTheEarlyStopBound) {
+  SHARP__iranalyzer();
+  DENON__iranalyzer();
+  NOKIA__iranalyzer();
+  TDC__iranalyzer();
+  expect_penalties_below_bound();
+}

@@ -26,4 +26,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "mce", analyze_with<mce_penalty>, finish_mce, 
 struct protocol __proto_MCE = {"iranalyzer", "MCE", &analyzer, {}};
 }  // namespace
 
-extern "C" void MCE__iranalyzer(void) { register_analyzer(&__proto_MCE, score_capture<mce_penalty>); }
+extern "C" void MCE__iranalyzer(void) { register_analyzer(&__proto_MCE, scorers<mce_penalty>); }

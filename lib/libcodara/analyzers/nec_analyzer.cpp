@@ -41,4 +41,4 @@ IR_PROTOCOL_ANALYZER nec_analyzer{{}, "NEC", analyze_with<nec_penalty>, finish_n
 struct protocol __proto_NEC = {"iranalyzer", "NEC", &nec_analyzer, {}};
 }  // namespace
 
-extern "C" void NEC__iranalyzer(void) { register_analyzer(&__proto_NEC, score_capture<nec_penalty>); }
+extern "C" void NEC__iranalyzer(void) { register_analyzer(&__proto_NEC, scorers<nec_penalty>); }

@@ -27,4 +27,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "nokia", analyze_with<nokia_penalty>, finish_n
 struct protocol __proto_NOKIA = {"iranalyzer", "NOKIA", &analyzer, {}};
 }  // namespace
 
-extern "C" void NOKIA__iranalyzer(void) { register_analyzer(&__proto_NOKIA, score_capture<nokia_penalty>); }
+extern "C" void NOKIA__iranalyzer(void) { register_analyzer(&__proto_NOKIA, scorers<nokia_penalty>); }

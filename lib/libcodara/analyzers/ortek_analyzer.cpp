@@ -38,4 +38,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "ortek", analyze_with<ortek_penalty>, finish_o
 struct protocol __proto_ORTEK = {"iranalyzer", "ORTEK", &analyzer, {}};
 }  // namespace
 
-extern "C" void ORTEK__iranalyzer(void) { register_analyzer(&__proto_ORTEK, score_capture<ortek_penalty>); }
+extern "C" void ORTEK__iranalyzer(void) { register_analyzer(&__proto_ORTEK, scorers<ortek_penalty>); }

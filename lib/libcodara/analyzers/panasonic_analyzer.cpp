@@ -25,4 +25,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "Panasonic", analyze_with<panasonic_penalty>, 
 struct protocol __proto_PANASONIC = {"iranalyzer", "PANASONIC", &analyzer, {}};
 }  // namespace
 
-extern "C" void PANASONIC__iranalyzer(void) { register_analyzer(&__proto_PANASONIC, score_capture<panasonic_penalty>); }
+extern "C" void PANASONIC__iranalyzer(void) { register_analyzer(&__proto_PANASONIC, scorers<panasonic_penalty>); }

@@ -26,4 +26,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "rc5", analyze_with<rc5_penalty>, finish_rc5, 
 struct protocol __proto_RC5 = {"iranalyzer", "RC5", &analyzer, {}};
 }  // namespace
 
-extern "C" void RC5__iranalyzer(void) { register_analyzer(&__proto_RC5, score_capture<rc5_penalty>); }
+extern "C" void RC5__iranalyzer(void) { register_analyzer(&__proto_RC5, scorers<rc5_penalty>); }

@@ -27,4 +27,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "RC6", analyze_with<rc6_penalty>, finish_rc6, 
 struct protocol __proto_RC6 = {"iranalyzer", "RC6", &analyzer, {}};
 }  // namespace
 
-extern "C" void RC6__iranalyzer(void) { register_analyzer(&__proto_RC6, score_capture<rc6_penalty>); }
+extern "C" void RC6__iranalyzer(void) { register_analyzer(&__proto_RC6, scorers<rc6_penalty>); }

@@ -35,17 +35,35 @@ void analyze_with(uint16_t t, ir_t *ir, IR_PROTOCOL_ANALYZER *test) {
   add(test, P(t, ir->count));
 }
 
+// A decode refuses a capture with a longer edge: no analyzer's timings come near.
+constexpr uint16_t kMaxEdgeUs = 14000;
+
+// No built-in analyzer's penalty for one edge of at most kMaxEdgeUs reaches this.
+constexpr uint32_t kMaxPenalty = 28000;
+
+// Up to this many edges a penalty cannot wrap: an analyzer still in after edge
+// pos - 1 holds at most penalty_limit(pos - 1), and one more penalty keeps the sum
+// below 65536. There a penalty only grows, so once past the best one found it stays
+// past it.
+constexpr int kBoundedEdges = 48;
+static_assert(penalty_limit(kBoundedEdges - 2) + kMaxPenalty < 0x10000);
+
 // Scores edges 0 .. len-1 of `buf` the way analyze_edge does one edge after the
-// other, stopping where the analyzer drops out. Returns false once it has.
-// Flattened: the penalty is inlined at every place the loops below use it.
-template <Penalty P>
-[[gnu::flatten]] bool score_capture(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test) {
+// other, stopping where the analyzer drops out, or, when Bounded, where its penalty
+// passes `bound` (only meaningful up to kBoundedEdges edges), after which it cannot
+// be the closest. Returns false once it has dropped out or passed the bound; past
+// the bound it is left enabled, with the penalty reached.
+template <Penalty P, bool Bounded>
+bool score_edges(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test, uint16_t bound) {
   uint16_t acc = test->acc;
-  // Adds edge i's penalty; true when the analyzer is then past its allowance.
+  bool dropped = false;
+  // Adds edge i's penalty; true when the analyzer is then past its allowance (or the bound).
   auto over = [&](int i) {
     const auto pos = static_cast<uint8_t>(i);
     acc = static_cast<uint16_t>(acc + P(buf[i], pos));
-    return acc > penalty_limit(pos);
+    dropped = acc > penalty_limit(pos);
+    if constexpr (Bounded) return dropped || acc > bound;
+    return dropped;
   };
   // The first six edges one by one, the rest in mark/space pairs: the leader rules
   // and the fixed early allowance fold away, and so do a penalty's tests of parity.
@@ -55,10 +73,10 @@ template <Penalty P>
   for (int k = 3; !out && 2 * k < checked; ++k) out = over(2 * k) || (2 * k + 1 < checked && over(2 * k + 1));
   if (out) {
     test->acc = acc;
-    test->enabled = 0;
+    if (!Bounded || dropped) test->enabled = 0;
     return false;
   }
-  auto add_at = [&](int i) { acc = static_cast<uint16_t>(acc + P(buf[i], static_cast<uint8_t>(i))); };
+  auto add_at = [&](int e) { acc = static_cast<uint16_t>(acc + P(buf[e], static_cast<uint8_t>(e))); };
   static_assert(kNoLimitFrom % 2 == 0);
   for (int k = kNoLimitFrom / 2; 2 * k < len; ++k) {
     add_at(2 * k);
@@ -68,11 +86,22 @@ template <Penalty P>
   return true;
 }
 
-// Whole-capture scorer of one analyzer record.
-using ScoreCapture = bool (*)(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test);
+// An analyzer's whole-capture entry points, without and with a bound. Flattened:
+// the penalty is inlined at every place the loops use it.
+using ScoreCapture = bool (*)(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test, uint16_t bound);
+struct Scorers {
+  ScoreCapture all;      // bound ignored
+  ScoreCapture bounded;
+};
+template <Penalty P, bool Bounded>
+[[gnu::flatten]] bool score_capture(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test, uint16_t bound) {
+  return score_edges<P, Bounded>(buf, len, test, bound);
+}
+template <Penalty P>
+constexpr Scorers scorers{score_capture<P, false>, score_capture<P, true>};
 
 // Registers a built-in analyzer record together with its whole-capture scorer.
-void register_analyzer(struct protocol *p, ScoreCapture score);
+void register_analyzer(struct protocol *p, const Scorers &score);
 
 // What an analyzer remembers of the previous capture, to flag repeat frames.
 struct nec_data_t {

@@ -24,4 +24,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "sony", analyze_with<sony_penalty>, finish_son
 struct protocol __proto_SONY = {"iranalyzer", "SONY", &analyzer, {}};
 }  // namespace
 
-extern "C" void SONY__iranalyzer(void) { register_analyzer(&__proto_SONY, score_capture<sony_penalty>); }
+extern "C" void SONY__iranalyzer(void) { register_analyzer(&__proto_SONY, scorers<sony_penalty>); }

@@ -26,4 +26,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "TDC", analyze_with<tdc_penalty>, finish_tdc, 
 struct protocol __proto_TDC = {"iranalyzer", "TDC", &analyzer, {}};
 }  // namespace
 
-extern "C" void TDC__iranalyzer(void) { register_analyzer(&__proto_TDC, score_capture<tdc_penalty>); }
+extern "C" void TDC__iranalyzer(void) { register_analyzer(&__proto_TDC, scorers<tdc_penalty>); }

@@ -27,4 +27,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "xmp", analyze_with<xmp_penalty>, finish_xmp, 
 struct protocol __proto_XMP = {"iranalyzer", "XMP", &analyzer, {}};
 }  // namespace
 
-extern "C" void XMP__iranalyzer(void) { register_analyzer(&__proto_XMP, score_capture<xmp_penalty>); }
+extern "C" void XMP__iranalyzer(void) { register_analyzer(&__proto_XMP, scorers<xmp_penalty>); }

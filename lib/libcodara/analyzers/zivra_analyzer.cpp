@@ -25,4 +25,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "zivra", analyze_with<zivra_penalty>, finish_z
 struct protocol __proto_ZIVRA = {"iranalyzer", "ZIVRA", &analyzer, {}};
 }  // namespace
 
-extern "C" void ZIVRA__iranalyzer(void) { register_analyzer(&__proto_ZIVRA, score_capture<zivra_penalty>); }
+extern "C" void ZIVRA__iranalyzer(void) { register_analyzer(&__proto_ZIVRA, scorers<zivra_penalty>); }

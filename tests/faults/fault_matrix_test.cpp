@@ -297,11 +297,17 @@ Op legacy_upgrade_op(int generation) {
           return zv_upgrade_fw_ext_timeout(img.data(), img.size(), ZV_VID, ZV_MFR_APP, nullptr, nullptr, 3);
         },
         [](Ctx &) {},
-        [](Ctx &c, int rc) {
+        [generation](Ctx &c, int rc) {
           run_bus();
           if (rc == 0) {
             EXPECT_EQ(c.legacy_bl->dongle().flash, c.clean) << "an upgrade reported success with another image";
             return;
+          }
+          // Once a page is written the upgrade mark stays set until every page
+          // went through (generation 1 never clears it).
+          bool all_pages = c.legacy_bl->dongle().flash == c.clean;
+          if (c.legacy_bl->pages_written() > 0 && (generation == 1 || !all_pages)) {
+            EXPECT_NE(c.legacy_bl->dongle().memory[2] & 0x80, 0) << "a failed upload left no upgrade mark";
           }
           if (rc == -13 || std::string(c.kind->name) == "unplug") return;
           EXPECT_FALSE(c.legacy_bl->left()) << "a failed upload started the application";

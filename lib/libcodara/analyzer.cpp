@@ -63,14 +63,15 @@ struct Builtin {
   const IR_PROTOCOL_ANALYZER *record;
   decltype(IR_PROTOCOL_ANALYZER::analyze) analyze;  // what the scorer computes at once
   codara::Scorers score;
+  codara::EdgeRange first_edges;
 };
 Builtin builtins[kMaxBuiltin];
 int builtin_count = 0;
 
-// The scorer of a built-in record whose per-edge function is still its own.
-const codara::Scorers *scorer_of(const IR_PROTOCOL_ANALYZER *a) {
+// The entry of a built-in record whose per-edge function is still its own.
+const Builtin *builtin_of(const IR_PROTOCOL_ANALYZER *a) {
   for (int k = 0; k < builtin_count; ++k)
-    if (builtins[k].record == a) return builtins[k].analyze == a->analyze ? &builtins[k].score : nullptr;
+    if (builtins[k].record == a) return builtins[k].analyze == a->analyze ? &builtins[k] : nullptr;
   return nullptr;
 }
 
@@ -80,6 +81,7 @@ struct Plan {
   IR_PROTOCOL_ANALYZER *record[kMaxBuiltin];
   decltype(IR_PROTOCOL_ANALYZER::analyze) analyze[kMaxBuiltin];
   codara::Scorers score[kMaxBuiltin];
+  codara::EdgeRange first_edges[kMaxBuiltin];
   int count = 0;
   bool usable = false;  // every entry is a built-in
   int last_best = 0;    // entry chosen last time, scored first
@@ -98,14 +100,15 @@ void rebuild_plan() {
   plan = Plan{};
   plan.usable = true;
   FOR_EACH_ANALYZER(a) {
-    const codara::Scorers *s = scorer_of(a);
-    if (s == nullptr || plan.count == kMaxBuiltin) {
+    const Builtin *b = builtin_of(a);
+    if (b == nullptr || plan.count == kMaxBuiltin) {
       plan.usable = false;
       return;
     }
     plan.record[plan.count] = a;
     plan.analyze[plan.count] = a->analyze;
-    plan.score[plan.count++] = *s;
+    plan.first_edges[plan.count] = b->first_edges;
+    plan.score[plan.count++] = b->score;
   }
 }
 
@@ -117,7 +120,7 @@ void register_analyzer(struct protocol *p, const Scorers &score) {
   auto *a = static_cast<const IR_PROTOCOL_ANALYZER *>(p->iface);
   bool known = false;
   for (int k = 0; k < builtin_count; ++k) known = known || builtins[k].record == a;
-  if (!known && builtin_count < kMaxBuiltin) builtins[builtin_count++] = {a, a->analyze, score};
+  if (!known && builtin_count < kMaxBuiltin) builtins[builtin_count++] = {a, a->analyze, score, score.first_edges()};
   _register_protocol_iranalyzer(p);
 }
 
@@ -150,9 +153,12 @@ bool analyze_and_reset(ir_t *ir, uint16_t len, rc_proto *verdict) {
   const bool bounded = len > 6 && len <= codara::kBoundedEdges;
   IR_PROTOCOL_ANALYZER *best = nullptr;
   int best_at = 0;
+  const uint16_t first_edge = ir->buf[0];
   auto score = [&](int k) {
     IR_PROTOCOL_ANALYZER *a = plan.record[k];
     if (a->enabled == 0) return;
+    // Out on the first edge already: its penalty is not worth adding up.
+    if (a->acc == 0 && !plan.first_edges[k].holds(first_edge)) return;
     const bool stands = bounded && best != nullptr ? plan.score[k].bounded(ir->buf, len, a, best->acc)
                                                    : plan.score[k].all(ir->buf, len, a, 0xFFFF);
     if (stands && (best == nullptr || a->acc < best->acc || (a->acc == best->acc && k < best_at))) {

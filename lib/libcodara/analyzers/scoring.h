@@ -89,16 +89,34 @@ bool score_edges(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test, uint1
 // An analyzer's whole-capture entry points, without and with a bound. Flattened:
 // the penalty is inlined at every place the loops use it.
 using ScoreCapture = bool (*)(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test, uint16_t bound);
+// The first edges that keep an analyzer starting from nothing in, lo .. lo + span:
+// on any other it drops out at once. None: lo 0xFFFF, longer than any edge scored.
+struct EdgeRange {
+  uint16_t lo, span;
+  bool holds(uint16_t t) const { return static_cast<uint16_t>(t - lo) <= span; }
+};
 struct Scorers {
   ScoreCapture all;      // bound ignored
   ScoreCapture bounded;
+  EdgeRange (*first_edges)();
 };
 template <Penalty P, bool Bounded>
 [[gnu::flatten]] bool score_capture(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test, uint16_t bound) {
   return score_edges<P, Bounded>(buf, len, test, bound);
 }
 template <Penalty P>
-constexpr Scorers scorers{score_capture<P, false>, score_capture<P, true>};
+EdgeRange first_edge_range() {
+  static_assert(kMaxEdgeUs < 0xFFFF);
+  uint16_t lo = 0xFFFF, hi = 0;
+  for (uint16_t t = 0; t <= kMaxEdgeUs; ++t) {
+    if (static_cast<uint16_t>(P(t, 0)) > penalty_limit(0)) continue;
+    lo = t < lo ? t : lo;
+    hi = t;
+  }
+  return lo == 0xFFFF ? EdgeRange{0xFFFF, 0} : EdgeRange{lo, static_cast<uint16_t>(hi - lo)};
+}
+template <Penalty P>
+constexpr Scorers scorers{score_capture<P, false>, score_capture<P, true>, first_edge_range<P>};
 
 // Registers a built-in analyzer record together with its whole-capture scorer.
 void register_analyzer(struct protocol *p, const Scorers &score);

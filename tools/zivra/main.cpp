@@ -13,6 +13,7 @@
 
 #include "codara/codara.h"
 #include "ops.h"
+#include "serve.h"
 #include "simulate.h"
 #include "zivra/logging.h"
 #include "zivra/pbar.h"
@@ -25,22 +26,6 @@ using nlohmann::json;
 
 volatile std::sig_atomic_t g_stop = 0;
 void on_interrupt(int) { g_stop = 1; }
-
-const char *status_name(Status s) {
-  switch (s) {
-    case Status::Ok: return "ok";
-    case Status::Failed: return "failed";
-    case Status::Usage: return "usage";
-    case Status::NoDongle: return "no-dongle";
-    case Status::Permission: return "permission";
-    case Status::Unsupported: return "unsupported";
-    case Status::File: return "file";
-    case Status::Timeout: return "timeout";
-    case Status::Refused: return "refused";
-    case Status::Upgrade: return "upgrade-failed";
-  }
-  return "failed";
-}
 
 std::string hex32(uint32_t v) {
   char b[16];
@@ -362,6 +347,15 @@ int run(int argc, char **argv) {
 
   app.add_subcommand("list-dongles", "Name every simulated dongle (implies --simulate)");
 
+  ServeOptions serve_opt;
+  serve_opt.port = 8767;
+  bool no_open = false;
+  auto *serve_cmd = app.add_subcommand("serve", "Set up the dongle from a web page on this machine (prints its address)");
+  auto *port_opt = serve_cmd->add_option("--port", serve_opt.port, "Port to listen on (0: any free one)")->check(CLI::Range(0, 65535))->capture_default_str();
+  serve_cmd->add_option("--bind", serve_opt.bind, "Address to listen on; anything but 127.0.0.1 lets other machines reach the page")
+      ->capture_default_str();
+  serve_cmd->add_flag("--no-open", no_open, "Do not open the page in the desktop's browser");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success &e) {
@@ -383,6 +377,9 @@ int run(int argc, char **argv) {
   if (sim.dongle.empty())
     if (const char *e = getenv("ZIVRA_SIMULATE"); e != nullptr && *e != '\0') sim.dongle = std::string(e) == "1" ? kDefaultSimDongle : e;
   if (name == "list-dongles" && sim.dongle.empty()) sim.dongle = kDefaultSimDongle;
+  // A person watches the page: the simulated dongle keeps real time (its waits, the
+  // remote's presses, the upgrade's progress).
+  if (name == "serve" && !sim.dongle.empty() && !under_sim()) setenv("ZIVRA_SIM_REALTIME", "1", 0);
   if (!sim.dongle.empty() && !under_sim()) return c.error(run_simulated(sim, argv));
   if (under_sim() && !sim.dongle.empty()) {
     bool known = false;
@@ -391,6 +388,8 @@ int run(int argc, char **argv) {
       return c.error(fail(Status::Usage, "there is no simulated dongle '" + sim.dongle + "'", "zivra list-dongles names them"));
     if (name == "capture" && cap.count == 0 && cap.seconds == 0) cap.seconds = 10;
   }
+
+  if (name == "serve") return serve_main(serve_opt, no_open, port_opt->count() > 0);
 
   Dongle d;
   d.progress = c.as_json ? LibOutput::Discard : isatty(1) ? LibOutput::Stdout : LibOutput::Discard;

@@ -23,14 +23,6 @@ namespace {
 
 const char *const kSimSymbol = "zivra_sim_dongle_list";
 
-std::string self_dir() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string p(buf, static_cast<size_t>(n));
-  return p.substr(0, p.rfind('/'));
-}
-
 // libzivra_sim.so: $ZIVRA_SIM_LIBRARY, else beside the program in the build tree or
 // the install prefix (paths relative to the program's directory, ':'-separated).
 std::string find_sim() {
@@ -81,6 +73,14 @@ std::string sanitizer_runtime() {
 }
 
 }  // namespace
+
+std::string self_dir() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string p(buf, static_cast<size_t>(n));
+  return p.substr(0, p.rfind('/'));
+}
 
 bool under_sim() { return dlsym(RTLD_DEFAULT, kSimSymbol) != nullptr; }
 

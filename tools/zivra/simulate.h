@@ -19,6 +19,9 @@ struct SimOptions {
   std::string ir;          // PROTOCOL:SCANCODE,...
 };
 
+// The directory this program lies in.
+std::string self_dir();
+
 // True when libzivra_sim.so is loaded in this process.
 bool under_sim();
 

@@ -369,8 +369,9 @@ bool Dongle::present() const {
   if (!hid) return true;
   hid_device_info *all = hid_enumerate(ZV_VID, 0);
   bool found = false;
-  for (hid_device_info *i = all; i != nullptr; i = i->next)
-    found = found || i->product_id == ZV_PID_HID_APP || i->product_id == ZV_PID_HID_BOOTLOADER;
+  // The same dongle in the other state has re-enumerated under the other ID.
+  unsigned short pid = state_ == 2 ? ZV_PID_HID_APP : ZV_PID_HID_BOOTLOADER;
+  for (hid_device_info *i = all; i != nullptr; i = i->next) found = found || i->product_id == pid;
   hid_free_enumeration(all);
   return found;
 }

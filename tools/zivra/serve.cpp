@@ -450,7 +450,10 @@ struct Server::Impl {
       } catch (const std::exception &e) {
         r = Reply{500, error_json(fail(Status::Failed, std::string("the server failed: ") + e.what())), {}, {}};
       }
-      if (!cancelled) publish();
+      // Refused before anything was sent (bad input, a file, an operation this dongle
+      // lacks): the dongle is as it was, so not even a read goes out.
+      std::string status = r.code == 200 ? "" : r.body["error"].value("status", "");
+      if (!cancelled && status != "usage" && status != "file" && status != "unsupported") publish();
       json outcome = {{"op", op}, {"ok", r.code == 200}};
       if (r.code != 200) outcome["error"] = r.body["error"];
       {
@@ -728,7 +731,7 @@ struct Server::Impl {
   void routes() {
     http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) { return gate(req, res); });
     // Large enough for any image; each upload checks its own limit and says so.
-    http.set_payload_max_length(opt.max_firmware * 2);
+    http.set_payload_max_length(std::max(opt.max_firmware, kMaxConfigBytes) * 2);
     http.new_task_queue = [] { return new httplib::ThreadPool(kMaxEventStreams + 16); };
 
     http.Get("/", [this](const httplib::Request &, httplib::Response &res) { serve_file(res, "index.html", "text/html; charset=utf-8"); });

@@ -256,6 +256,8 @@ TEST_F(ServeApi, TokenHostAndOriginRequired) {
       {"short token", {{"Authorization", "Bearer 0123"}}, "/api/state", 403},
       {"no token, the page", {}, "/", 403},
       {"rebound host", auth({{"Host", "evil.example:" + port}}), "/api/state", 403},
+      {"rebound look-alike", auth({{"Host", "127.0.0.1.evil.example:" + port}}), "/api/state", 403},
+      {"an address written out (a tunnel)", auth({{"Host", "192.168.1.5:" + port}}), "/api/state", 200},
       {"another page", auth({{"Origin", "http://evil.example"}}), "/api/state", 403},
       {"another local port", auth({{"Origin", "http://127.0.0.1:1"}}), "/api/state", 403},
       {"this page", auth({{"Origin", "http://127.0.0.1:" + port}}), "/api/state", 200},
@@ -400,8 +402,10 @@ TEST_F(ServeApi, UpgradeOnABootloaderReportsProgress) {
   Call check = post("/api/firmware/check", bytes, "application/octet-stream");
   EXPECT_EQ(check.status, 200) << check.raw;
   int top = -1;
+  std::vector<std::string> stages;
   EventReader reader(server_->port(), [&](const std::string &type, const json &d) {
     if (type == "progress" && d.contains("percent")) top = std::max(top, d["percent"].get<int>());
+    if (type == "progress" && d.contains("stage")) stages.push_back(d["stage"]);
     return type == "done";
   });
   ASSERT_TRUE(wait_for([&] { return reader.seen() > 0; }));
@@ -410,6 +414,11 @@ TEST_F(ServeApi, UpgradeOnABootloaderReportsProgress) {
   EXPECT_EQ(up.body["to"], "4.10.0");
   reader.finish();
   EXPECT_EQ(top, 100);
+  // The library's own status lines come along, without their "[DEVICE]" tag.
+  std::string all;
+  for (const std::string &st : stages) all += st + "\n";
+  EXPECT_NE(all.find("Waiting"), std::string::npos) << all;
+  EXPECT_EQ(all.find("[DEVICE]"), std::string::npos) << all;
   EXPECT_EQ(state()["info"]["state"], "application");
 }
 

@@ -3,11 +3,13 @@
 
 #include <fcntl.h>
 #include <httplib.h>
+#include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -249,6 +251,73 @@ struct TempFile {
   }
 };
 
+// While alive, what the libraries print on standard output (progress bars, "[DEVICE]"
+// status lines) reaches `each` piece by piece (split at '\r' and '\n') through a pipe.
+class LibTextFeed {
+ public:
+  explicit LibTextFeed(std::function<void(const std::string &)> each) : each_(std::move(each)) {
+    std::fflush(stdout);
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    saved_ = dup(1);
+    dup2(fds[1], 1);
+    close(fds[1]);
+    read_ = fds[0];
+    reader_ = std::thread([this] { pump(); });
+  }
+  ~LibTextFeed() {
+    if (read_ < 0) return;
+    std::fflush(stdout);
+    dup2(saved_, 1);  // the pipe's last writer: the reader sees its end
+    close(saved_);
+    reader_.join();
+    close(read_);
+  }
+  LibTextFeed(const LibTextFeed &) = delete;
+  LibTextFeed &operator=(const LibTextFeed &) = delete;
+
+ private:
+  void pump() {
+    std::string piece;
+    char buf[512];
+    for (;;) {
+      pollfd p{read_, POLLIN, 0};
+      if (poll(&p, 1, 100) == 0) {
+        // A status line may wait in stdout's buffer (stdio locks the stream itself).
+        std::fflush(stdout);
+        continue;
+      }
+      ssize_t n = read(read_, buf, sizeof buf);
+      if (n <= 0) break;
+      for (ssize_t i = 0; i < n; ++i) {
+        if (buf[i] != '\r' && buf[i] != '\n') {
+          piece += buf[i];
+        } else if (!piece.empty()) {
+          each_(piece);
+          piece.clear();
+        }
+      }
+    }
+    if (!piece.empty()) each_(piece);
+  }
+  std::function<void(const std::string &)> each_;
+  int saved_ = -1, read_ = -1;
+  std::thread reader_;
+};
+
+// A piece of the libraries' text as a progress event of `op`: a bar's percentage, or a
+// status line without its "[DEVICE]" tag; null for anything else.
+json progress_of(const std::string &op, const std::string &piece) {
+  size_t pct = piece.rfind("] ");
+  if (!piece.empty() && piece.front() == '[' && pct != std::string::npos && piece.back() == '%')
+    return {{"op", op}, {"percent", std::atoi(piece.c_str() + pct + 2)}};
+  if (piece.rfind("[DEVICE]", 0) == 0) {
+    size_t at = piece.find_first_not_of(' ', 8);
+    if (at != std::string::npos) return {{"op", op}, {"stage", piece.substr(at)}};
+  }
+  return nullptr;
+}
+
 const Error kNoTemp = fail(Status::File, "cannot write a temporary file", "check that $TMPDIR (or /tmp) is writable");
 
 }  // namespace
@@ -479,6 +548,20 @@ struct Server::Impl {
     if (cancelled) job(true);
   }
 
+  // While alive, the libraries' progress text reaches the page as progress events of `op`.
+  struct LibOutputFeed {
+    Impl &m;
+    LibTextFeed feed;
+    LibOutputFeed(Impl &impl, const std::string &op)
+        : m(impl), feed([&impl, op](const std::string &piece) {
+            json p = progress_of(op, piece);
+            if (!p.is_null()) impl.events.emit("progress", p);
+          }) {
+      m.dongle.progress = LibOutput::Stdout;
+    }
+    ~LibOutputFeed() { m.dongle.progress = LibOutput::Discard; }
+  };
+
   // ---- requests ------------------------------------------------------------------------
 
   static bool parse_body(const httplib::Request &req, json &out, Reply &bad) {
@@ -575,7 +658,12 @@ struct Server::Impl {
     return exclusive("restore", "restoring a backup", [this, bytes] {
       TempFile f("restore");
       if (f.path.empty() || !f.write(bytes)) return failed(kNoTemp);
-      Done d = load(dongle, f.path);
+      Done d;
+      {
+        // The library's own progress bar drives the page's.
+        LibOutputFeed feed(*this, "restore");
+        d = load(dongle, f.path);
+      }
       if (!d.ok()) {
         // The user chose the file in the browser: name it so, not by our temporary path.
         size_t at = d.error.message.find(f.path);
@@ -605,13 +693,17 @@ struct Server::Impl {
       if (!install) return ok({{"ok", true}, {"size", checked.value}, {"message", "The image looks right (" + std::to_string(checked.value) + " bytes)."}});
       events.emit("progress", {{"op", "upgrade"}, {"stage", "switching the dongle to its bootloader"}, {"percent", 0}});
       int shown = -1;
-      Result<Upgraded> u = upgrade(dongle, f.path, 30, [&](int percent) {
-        if (percent == shown) return;
-        shown = percent;
-        json p = {{"op", "upgrade"}, {"percent", percent}, {"stage", "writing the firmware"}};
-        if (percent >= 100) p["stage"] = "waiting for the new firmware to start";
-        events.emit("progress", p);
-      });
+      Result<Upgraded> u;
+      {
+        LibOutputFeed feed(*this, "upgrade");  // the "[DEVICE]" status lines
+        u = upgrade(dongle, f.path, 30, [&](int percent) {
+          if (percent == shown) return;
+          shown = percent;
+          json p = {{"op", "upgrade"}, {"percent", percent}, {"stage", "writing the firmware"}};
+          if (percent >= 100) p["stage"] = "waiting for the new firmware to start";
+          events.emit("progress", p);
+        });
+      }
       if (!u.ok()) return failed(mention(u.error));
       return ok({{"ok", true}, {"from", u.value.from}, {"to", u.value.to}, {"state", u.value.state},
                  {"message", "Upgrade complete: firmware " + u.value.from + " -> " + u.value.to + "."}});
@@ -675,10 +767,15 @@ struct Server::Impl {
     res.set_content(r.body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
   }
 
+  // A name some DNS could rebind to this machine is refused; an address written out
+  // cannot be rebound (other pages are kept out by the Origin check and the token).
   bool host_allowed(const std::string &host) const {
     std::string h = host_part(host);
-    return h == "127.0.0.1" || h == "localhost" || h == "[::1]" || (!opt.bind.empty() && h == opt.bind) ||
-           (!opt.bind.empty() && h == "[" + opt.bind + "]");
+    bool v4 = !h.empty() && h.find_first_not_of("0123456789.") == std::string::npos &&
+              std::count(h.begin(), h.end(), '.') == 3;
+    bool v6 = h.size() > 2 && h.front() == '[' && h.back() == ']' &&
+              h.find_first_not_of("0123456789abcdefABCDEF:.", 1) == h.size() - 1;
+    return v4 || v6 || h == "localhost" || h == opt.bind;
   }
 
   // No other web page may drive the dongle: the Host must name this server (not a

@@ -37,6 +37,7 @@ function say(text, kind) {
 }
 
 function outcome(r, fallback) {
+  if (!countdown) $('op-progress').hidden = true;
   if (r.ok) say(r.message || fallback, 'good');
   else say(r.message + (r.hint ? ' — ' + r.hint : ''), 'bad');
   return r;
@@ -391,6 +392,13 @@ function listen() {
   });
   es.addEventListener('progress', (e) => {
     const d = JSON.parse(e.data);
+    if (d.op === 'restore' && d.percent !== undefined) {
+      const bar = $('op-progress');
+      bar.hidden = false;
+      bar.max = 100;
+      bar.value = d.percent;
+      say('Restoring the backup… ' + d.percent + ' %', 'busy');
+    }
     if (d.op !== 'upgrade') return;
     if (d.stage) stage(d.stage);
     if (d.percent !== undefined) {

@@ -369,21 +369,27 @@ struct EventReader {
 
 TEST_F(ServeApi, LiveSignalsStreamWithTheirKeys) {
   record("play/pause");
-  server_->on_device([&] { model_->buttons = {nec(0x510004), button("play/pause")}; });
-  int signals = 0;
-  {
-    EventReader reader(server_->port(), [&](const std::string &type, const json &) { return type == "signal" && ++signals == 2; });
-    ASSERT_EQ(post("/api/live", R"({"on":true})").status, 200);
-    std::vector<json> got;
-    for (auto &[type, data] : reader.finish())
-      if (type == "signal") got.push_back(data);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0]["protocol"], "NEC");
-    EXPECT_EQ(got[0]["scancode"], 0x510004);
-    EXPECT_TRUE(got[0]["key"].is_null());
-    EXPECT_EQ(got[1]["key"], "play/pause");
-    EXPECT_FALSE(got[1]["edges"].empty());
-  }
+  // Real time: a listening dongle's reads then wait as on hardware instead of spinning.
+  server_->on_device([&] {
+    zs::set_realtime(true);
+    model_->buttons = {nec(0x510004), button("play/pause")};
+  });
+  std::atomic<int> signals{0};
+  EventReader reader(server_->port(), [&](const std::string &type, const json &) { return type == "signal" && ++signals == 2; });
+  ASSERT_TRUE(wait_for([&] { return reader.seen() > 0; }));
+  ASSERT_EQ(post("/api/live", R"({"on":true})").status, 200);
+  bool both = wait_for([&] { return signals >= 2; }, 10000);
+  if (!both) server_->stop();  // ends the event stream
+  std::vector<json> got;
+  for (auto &[type, data] : reader.finish())
+    if (type == "signal") got.push_back(data);
+  ASSERT_TRUE(both);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0]["protocol"], "NEC");
+  EXPECT_EQ(got[0]["scancode"], 0x510004);
+  EXPECT_TRUE(got[0]["key"].is_null());
+  EXPECT_EQ(got[1]["key"], "play/pause");
+  EXPECT_FALSE(got[1]["edges"].empty());
   // Listening gives way to an operation and resumes after it.
   record("stop");
   EXPECT_TRUE(state()["live"]);
@@ -412,6 +418,7 @@ TEST_F(ServeApi, UpgradeOnABootloaderReportsProgress) {
   Call up = post("/api/upgrade", bytes, "application/octet-stream");
   EXPECT_EQ(up.status, 200) << up.raw;
   EXPECT_EQ(up.body["to"], "4.10.0");
+  if (!wait_for([&] { return reader.stop.load(); })) server_->stop();
   reader.finish();
   EXPECT_EQ(top, 100);
   // The library's own status lines come along, without their "[DEVICE]" tag.

@@ -31,6 +31,17 @@ namespace zivra_cli {
 
 Error fail(Status s, std::string message, std::string hint) { return Error{s, std::move(message), std::move(hint)}; }
 
+std::string temp_path(const std::string &what) {
+  const char *dir = getenv("TMPDIR");
+  std::string base = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/zivra-" + what + "-XXXXXX";
+  std::vector<char> name(base.begin(), base.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) return {};
+  close(fd);
+  return name.data();
+}
+
 const char *status_name(Status s) {
   switch (s) {
     case Status::Ok: return "ok";
@@ -204,16 +215,6 @@ Error check_wait(int wait_s) {
   return {};
 }
 
-std::string temp_path(const std::string &what) {
-  const char *dir = getenv("TMPDIR");
-  std::string base = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/zivra-" + what + "-XXXXXX";
-  std::vector<char> name(base.begin(), base.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) return {};
-  close(fd);
-  return name.data();
-}
 
 bool write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
   std::vector<uint8_t> copy = bytes;

@@ -38,6 +38,9 @@ struct Error {
 };
 
 Error fail(Status s, std::string message, std::string hint = "");
+// A new empty file in $TMPDIR (or /tmp) named after `what`; empty when none can be made.
+std::string temp_path(const std::string &what);
+
 // The failure class as a word ("usage", "no-dongle", ...), as the JSON faces show it.
 const char *status_name(Status s);
 

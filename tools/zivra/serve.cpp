@@ -220,21 +220,10 @@ std::string cookie_value(const httplib::Request &req, const std::string &name) {
   return {};
 }
 
-std::string temp_file(const std::string &what) {
-  const char *dir = getenv("TMPDIR");
-  std::string base = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/zivra-serve-" + what + "-XXXXXX";
-  std::vector<char> name(base.begin(), base.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) return {};
-  close(fd);
-  return name.data();
-}
-
 // A file that is removed when it goes out of scope.
 struct TempFile {
   std::string path;
-  explicit TempFile(const std::string &what) : path(temp_file(what)) {}
+  explicit TempFile(const std::string &what) : path(temp_path("serve-" + what)) {}
   ~TempFile() {
     if (!path.empty()) unlink(path.c_str());
   }
@@ -953,13 +942,8 @@ void Server::on_device(const std::function<void()> &fn) {
 
 std::string default_web_dir() {
   if (const char *d = getenv("ZIVRA_WEB_DIR"); d != nullptr && *d != '\0') return d;
-  std::string dir = self_dir();
-  std::istringstream rel(ZIVRA_WEB_RELATIVE_PATHS);
-  for (std::string r; std::getline(rel, r, ':');) {
-    std::string p = dir + "/" + r;
-    if (access((p + "/index.html").c_str(), R_OK) == 0) return p;
-  }
-  return dir + "/web";
+  std::string found = find_beside(ZIVRA_WEB_RELATIVE_PATHS, "/index.html");
+  return found.empty() ? self_dir() + "/web" : found;
 }
 
 namespace {

@@ -31,9 +31,34 @@ async function call(path, body, type) {
 
 function say(text, kind) {
   const op = $('op');
+  delete op.dataset.transient;
   op.hidden = false;
   op.className = 'op ' + (kind || '');
   $('op-text').textContent = text;
+}
+
+// While the dongle is busy with something, a banner says so; afterwards whatever was
+// shown before comes back (events and answers may arrive in either order).
+function showBusy(text) {
+  const op = $('op');
+  if (!op.dataset.transient) {
+    op.dataset.prevText = $('op-text').textContent;
+    op.dataset.prevKind = op.className;
+    op.dataset.prevHidden = op.hidden ? '1' : '';
+  }
+  op.dataset.transient = '1';
+  op.hidden = false;
+  op.className = 'op busy';
+  $('op-text').textContent = text;
+}
+
+function clearBusy() {
+  const op = $('op');
+  if (!op.dataset.transient) return;
+  delete op.dataset.transient;
+  $('op-text').textContent = op.dataset.prevText;
+  op.className = op.dataset.prevKind;
+  op.hidden = op.dataset.prevHidden === '1';
 }
 
 function outcome(r, fallback) {
@@ -178,7 +203,8 @@ function render() {
   const live = $('live-btn');
   live.textContent = state.live ? 'Stop listening' : 'Start listening';
   live.setAttribute('aria-pressed', state.live ? 'true' : 'false');
-  if (busy && !countdown) say('Busy: ' + state.busy + '…', 'busy');
+  if (busy && !countdown) showBusy('Busy: ' + state.busy + '…');
+  if (!busy) clearBusy();
 }
 
 // ---- actions ------------------------------------------------------------------------------
@@ -368,21 +394,17 @@ function addSignal(s) {
   while (list.children.length > 50) list.lastChild.remove();
 }
 
-const doneText = {
-  record: 'Recorded.', delete: 'Deleted.', format: 'Erased.', restore: 'Restored the backup.', settings: 'Saved the setting.',
-  upgrade: 'Upgrade complete.', backup: 'Downloaded a backup.', check: 'Checked the image.',
-};
 
 function listen() {
   const es = new EventSource('/api/events');
   es.addEventListener('state', (e) => { state = JSON.parse(e.data); render(); });
   es.addEventListener('signal', (e) => addSignal(JSON.parse(e.data)));
-  // An operation this page did not wait for (a download, another tab): its outcome.
+  // A download has no answer the page waits for: its outcome comes as an event.
   es.addEventListener('done', (e) => {
     const d = JSON.parse(e.data);
-    if (countdown || !$('op').className.includes('busy')) return;
-    if (d.ok) say(doneText[d.op] || 'Done.', 'good');
-    else say((d.error && d.error.message) || d.op + ' failed.', 'bad');
+    if (d.op !== 'backup') return;
+    if (d.ok) say('Downloaded a backup.', 'good');
+    else say((d.error && d.error.message) || 'The backup failed.', 'bad');
   });
   es.addEventListener('live', (e) => {
     const d = JSON.parse(e.data);

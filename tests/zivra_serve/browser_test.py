@@ -224,10 +224,10 @@ def test_upgrade(p, serve, image):
     p.el("fw-upgrade").click()
     p.wait("the warning", lambda: p.el("fw-warning").is_displayed() or "complete" in p.text("fw-verdict"))
     p.wait("the bar at 100 %", lambda: p.el("fw-progress").get_attribute("value") == "100", timeout=60)
-    p.wait("the verdict", lambda: p.text("fw-verdict").startswith("Upgrade complete"), timeout=60)
+    p.wait("the verdict", lambda: p.text("fw-verdict") == "Upgrade complete: the dongle runs firmware 4.10.0.", timeout=60)
     assert "100 %" in p.text("fw-percent"), p.text("fw-percent")
     stages = p.text("fw-stages")
-    assert "writing the firmware" in stages, stages
+    assert "Uploading" in stages and "FW Detected" in stages, stages
     p.wait("the new firmware", lambda: "firmware 4.10.0" in p.text("connection"))
     p.el("firmware").location_once_scrolled_into_view
     p.shot("serve-upgrade")

@@ -498,7 +498,6 @@ struct Server::Impl {
       busy = what;
       events.emit("state", view_locked());
     }
-    events.emit("progress", {{"op", op}, {"stage", what}});
     auto done = std::make_shared<std::promise<Reply>>();
     std::future<Reply> result = done->get_future();
     post([this, fn, op, done](bool cancelled) {
@@ -680,22 +679,21 @@ struct Server::Impl {
       Result<size_t> checked = check_firmware(f.path);
       if (!checked.ok()) return failed(mention(checked.error));
       if (!install) return ok({{"ok", true}, {"size", checked.value}, {"message", "The image looks right (" + std::to_string(checked.value) + " bytes)."}});
-      events.emit("progress", {{"op", "upgrade"}, {"stage", "switching the dongle to its bootloader"}, {"percent", 0}});
-      int shown = -1;
+      events.emit("progress", {{"op", "upgrade"}, {"percent", 0}});
+      int shown = 0;
       Result<Upgraded> u;
       {
-        LibOutputFeed feed(*this, "upgrade");  // the "[DEVICE]" status lines
+        // The stages are the library's own "[DEVICE]" status lines, in the order printed.
+        LibOutputFeed feed(*this, "upgrade");
         u = upgrade(dongle, f.path, 30, [&](int percent) {
           if (percent == shown) return;
           shown = percent;
-          json p = {{"op", "upgrade"}, {"percent", percent}, {"stage", "writing the firmware"}};
-          if (percent >= 100) p["stage"] = "waiting for the new firmware to start";
-          events.emit("progress", p);
+          events.emit("progress", {{"op", "upgrade"}, {"percent", percent}});
         });
       }
       if (!u.ok()) return failed(mention(u.error));
       return ok({{"ok", true}, {"from", u.value.from}, {"to", u.value.to}, {"state", u.value.state},
-                 {"message", "Upgrade complete: firmware " + u.value.from + " -> " + u.value.to + "."}});
+                 {"message", "Upgrade complete: the dongle runs firmware " + u.value.to + "."}});
     };
     return exclusive(install ? "upgrade" : "check", install ? "upgrading the firmware" : "checking a firmware image", run);
   }

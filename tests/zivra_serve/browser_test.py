@@ -200,6 +200,9 @@ def test_gen4(p, serve, downloads):
     items = [e.text for e in p.d.find_elements(By.CSS_SELECTOR, "#signals li")]
     assert any("NEC" in t and "0x510004" in t and "no key recorded" in t for t in items), items
     assert any("key vol_up" in t for t in items), items
+    pics = p.d.find_elements(By.CSS_SELECTOR, "#signals li img.sig-pic")
+    assert len(pics) >= 2 and all(p.d.execute_script("return arguments[0].naturalWidth", i) > 0 for i in pics), \
+        "the signals' pictures did not load"
     p.el("live").location_once_scrolled_into_view
     p.shot("serve-live")
     p.el("live-btn").click()

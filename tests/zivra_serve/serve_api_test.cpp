@@ -390,6 +390,8 @@ TEST_F(ServeApi, LiveSignalsStreamWithTheirKeys) {
   EXPECT_TRUE(got[0]["key"].is_null());
   EXPECT_EQ(got[1]["key"], "play/pause");
   EXPECT_FALSE(got[1]["edges"].empty());
+  // Each comes with its picture.
+  EXPECT_NE(got[1].value("svg", "").find("<svg"), std::string::npos);
   // Listening gives way to an operation and resumes after it.
   record("stop");
   EXPECT_TRUE(state()["live"]);

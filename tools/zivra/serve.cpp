@@ -26,6 +26,7 @@
 #include <sstream>
 #include <thread>
 
+#include "signal_svg.h"
 #include "simulate.h"
 
 extern char **environ;
@@ -390,7 +391,17 @@ struct Server::Impl {
       return quit || !jobs.empty() || !live;
     };
     Result<int> r = capture(dongle, o, [this](const Signal &s) {
-      events.emit("signal", signal_json(s));
+      json j = signal_json(s);
+      tools_common::PlotCapture pc;
+      pc.label = "#" + std::to_string(s.number);
+      pc.edges.assign(s.edges.begin(), s.edges.end());
+      pc.gap_before_ms = s.elapsed_ms;
+      pc.decoded = s.decoded;
+      pc.protocol = s.protocol;
+      pc.scancode = s.scancode;
+      pc.description = s.description;
+      j["svg"] = tools_common::render_svg({pc}, {});
+      events.emit("signal", j);
       return true;
     });
     if (!r.ok()) {

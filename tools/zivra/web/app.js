@@ -386,7 +386,7 @@ function addSignal(s) {
   li.append(head);
   if (s.description) li.append(el('p', { class: 'sig-desc' }, s.description));
   if (s.svg) {
-    const img = el('img', { class: 'sig-pic', alt: 'The signal\'s pulses and spaces', src: 'data:image/svg+xml;base64,' + btoa(s.svg) });
+    const img = el('img', { class: 'sig-pic', alt: 'The signal\'s pulses and spaces', src: 'data:image/svg+xml;charset=utf-8,' + encodeURIComponent(s.svg) });
     li.append(img);
   }
   const list = $('signals');

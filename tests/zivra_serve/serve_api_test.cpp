@@ -284,6 +284,15 @@ TEST_F(ServeApi, TokenHostAndOriginRequired) {
   EXPECT_EQ(client().Get("/?token=wrong")->status, 403);
 }
 
+// A second server on a port in use fails to start instead of sharing it.
+TEST_F(ServeApi, PortInUseIsNotShared) {
+  ServeOptions o;
+  o.port = server_->port();
+  o.token = kToken;
+  Server second(o);
+  EXPECT_TRUE(second.start());
+}
+
 // 50 reads while a recording waits for its button: all answered from the last state,
 // a second operation refused with 409, and the recording still succeeds.
 TEST_F(ServeApi, ReadsAnsweredWhileRecording) {

@@ -825,6 +825,12 @@ struct Server::Impl {
 
   void routes() {
     http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) { return gate(req, res); });
+    // The library's default also sets SO_REUSEPORT, which would let a second run share
+    // the port and answer half of the page's requests with another token.
+    http.set_socket_options([](socket_t sock) {
+      int yes = 1;
+      setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     // Large enough for any image; each upload checks its own limit and says so.
     http.set_payload_max_length(std::max(opt.max_firmware, kMaxConfigBytes) * 2);
     http.new_task_queue = [] { return new httplib::ThreadPool(kMaxEventStreams + 16); };

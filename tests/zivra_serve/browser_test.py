@@ -27,7 +27,7 @@ def skip(reason):
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import WebDriverException
+    from selenium.common.exceptions import StaleElementReferenceException, WebDriverException
     from selenium.webdriver.chrome.options import Options
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
@@ -97,7 +97,8 @@ class Page:
 
     def wait(self, what, ok, timeout=WAIT):
         try:
-            return WebDriverWait(self.d, timeout, poll_frequency=0.1).until(lambda _: ok())
+            return WebDriverWait(self.d, timeout, poll_frequency=0.1,
+                                 ignored_exceptions=(StaleElementReferenceException,)).until(lambda _: ok())
         except Exception:
             raise AssertionError("timed out waiting for " + what + "; the page says: " + self.text("op-text"))
 
@@ -111,7 +112,8 @@ class Page:
             return ""
 
     def keys_listed(self):
-        return [r.get_attribute("data-key") for r in self.d.find_elements(By.CSS_SELECTOR, "#buttons tbody tr")]
+        # One read of the whole table: the rows are redrawn whenever the state changes.
+        return self.d.execute_script("return [...document.querySelectorAll('#buttons tbody tr')].map(r => r.dataset.key)")
 
     def idle(self):
         self.wait("the dongle to be idle", lambda: self.d.execute_script(

@@ -6,6 +6,7 @@
 #include "libcodara/text.h"
 #include "libcodara/analyzer.h"
 #include "libcodara/ll.h"
+#include "libcodara/protocols/extended.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -101,10 +102,64 @@ int reject(struct ir_prot *p) {
   return RC_PROTO_INVALID;
 }
 
+// What the default handler makes of a capture no handler decodes; false when
+// there is none (the capture is rejected).
+bool decode_unknown(ir_t *t, ir_prot *p) {
+  [[maybe_unused]] constexpr const char *kLogFunc = "ir_decode_packet";  // its lines are the decode's
+  if (unknown == nullptr) return false;
+  LOGW("no known decoder, calling default handler");
+  const IR_PROTOCOL_HANDLER *h = handler_of(unknown);
+  if (h->decode != nullptr) h->decode(t, p);
+  return true;
+}
+
+// Hands the capture to the handler of the verdict `matched`, or to the default
+// handler when none serves it. False when the capture is rejected.
+bool dispatch(rc_proto matched, ir_t *t, ir_prot *p) {
+  [[maybe_unused]] constexpr const char *kLogFunc = "ir_decode_packet";  // its lines are the decode's
+  memset(p, 0, sizeof(*p));
+  for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) {
+    struct protocol *rec = record_of(n);
+    LOGV("checking: %s", rec->name);
+    const IR_PROTOCOL_HANDLER *h = handler_of(rec);
+    if (!serves(h, matched)) continue;
+    LOGV("handler match: %s", rec->name);
+    if (h->decode == nullptr) {
+      LOGE("no valid decoder for protocol");
+      return false;
+    }
+    return h->decode(t, p) >= 0;
+  }
+  return decode_unknown(t, p);
+}
+
+// With the extended protocols registered: an extended decoder that cannot read the
+// capture hands it on to the next closest analyzer, or, when a built-in analyzer
+// gave the verdict, to the default handler, which took such captures before. So
+// the extension takes only frames it reads, and leaves all others as they were.
+bool dispatch_extended(ir_t *t, ir_prot *p) {
+  [[maybe_unused]] constexpr const char *kLogFunc = "ir_decode_packet";  // its lines are the decode's
+  for (;;) {
+    IR_PROTOCOL_ANALYZER *a = codara::closest_analyzer();
+    const rc_proto matched = a != nullptr && a->finish != nullptr ? a->finish(t, a) : RC_PROTO_UNKNOWN;
+    LOGD("protocol: %d", matched);
+    struct protocol *rec = find_handler(matched);
+    if (rec == nullptr || !codara::extended_handler(rec)) return dispatch(matched, t, p);
+    memset(p, 0, sizeof(*p));
+    LOGV("handler match: %s", rec->name);
+    if (handler_of(rec)->decode(t, p) >= 0) return true;
+    memset(p, 0, sizeof(*p));
+    if (a == nullptr || !codara::extended_analyzer(a)) return decode_unknown(t, p);
+    LOGD("%s declined, next analyzer", rec->name);
+    a->enabled = 0;
+  }
+}
+
 }  // namespace
 
 namespace codara {
 bool tx_callback_registered() { return _cb != nullptr; }
+void register_builtin() { init_lib(); }
 }  // namespace codara
 
 extern "C" {
@@ -159,32 +214,18 @@ int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
   t.count = static_cast<uint8_t>(len);
   if (len <= 2) return reject(p);
 
-  const rc_proto matched = codara::analyze_capture(&t, len);
-  LOGD("protocol: %d", matched);
-  reset_analyzer();
-
-  memset(p, 0, sizeof(*p));
-  bool found = false;
-  for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) {
-    struct protocol *rec = record_of(n);
-    LOGV("checking: %s", rec->name);
-    const IR_PROTOCOL_HANDLER *h = handler_of(rec);
-    if (!serves(h, matched)) continue;
-    LOGV("handler match: %s", rec->name);
-    if (h->decode == nullptr) {
-      LOGE("no valid decoder for protocol");
-      return reject(p);
-    }
-    if (h->decode(&t, p) < 0) return reject(p);
-    found = true;
-    break;
+  bool decoded;
+  if (codara::extended_registered()) {
+    codara::score_capture_edges(&t, len);
+    decoded = dispatch_extended(&t, p);
+    reset_analyzer();
+  } else {
+    const rc_proto matched = codara::analyze_capture(&t, len);
+    LOGD("protocol: %d", matched);
+    reset_analyzer();
+    decoded = dispatch(matched, &t, p);
   }
-  if (!found) {
-    if (unknown == nullptr) return reject(p);
-    LOGW("no known decoder, calling default handler");
-    const IR_PROTOCOL_HANDLER *h = handler_of(unknown);
-    if (h->decode != nullptr) h->decode(&t, p);
-  }
+  if (!decoded) return reject(p);
 
   if (p->hash == 0 || (len == 3 && p->protocol != RC_PROTO_NEC_REPEAT)) return reject(p);
   // The decoder's key gap sits one past the slot after the last edge, when that

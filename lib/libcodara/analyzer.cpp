@@ -129,6 +129,12 @@ bool extended_analyzer(const IR_PROTOCOL_ANALYZER *a) {
 
 IR_PROTOCOL_ANALYZER *closest_analyzer() { return get_closest_proto(); }
 
+void leave_extended_analyzers_only() {
+  FOR_EACH_ANALYZER(a) {
+    if (!extended_analyzer(a)) a->enabled = 0;
+  }
+}
+
 rc_proto analyze_capture(ir_t *ir, uint16_t len) {
   score_capture_edges(ir, len);
   return analyze_finish(ir);

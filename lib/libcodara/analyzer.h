@@ -20,4 +20,7 @@ IR_PROTOCOL_ANALYZER *closest_analyzer();
 // Whether the record is one of the extended protocols' analyzers.
 bool extended_analyzer(const IR_PROTOCOL_ANALYZER *a);
 
+// Drops every analyzer but the extended protocols' from the current capture.
+void leave_extended_analyzers_only();
+
 }  // namespace codara

@@ -133,26 +133,43 @@ bool dispatch(rc_proto matched, ir_t *t, ir_prot *p) {
   return decode_unknown(t, p);
 }
 
-// With the extended protocols registered: an extended decoder that cannot read the
-// capture hands it on to the next closest analyzer, or, when a built-in analyzer
-// gave the verdict, to the default handler, which took such captures before. So
-// the extension takes only frames it reads, and leaves all others as they were.
+// A result of one of the library's own protocols that the decode path keeps.
+bool decoded_known(const ir_prot *p) {
+  return p->hash != 0 && p->protocol != RC_PROTO_UNKNOWN && p->protocol != RC_PROTO_INVALID;
+}
+
+// With the extended protocols registered, the analyzers are asked from the closest
+// on. An extended handler that cannot read the capture passes it on. The closest of
+// the library's own analyzers decides as it does without the extension, unless that
+// leaves the capture unknown or invalid: then only the extension's analyzers may
+// still take it, and if none does, the library's result stands.
 bool dispatch_extended(ir_t *t, ir_prot *p) {
   [[maybe_unused]] constexpr const char *kLogFunc = "ir_decode_packet";  // its lines are the decode's
-  for (;;) {
-    IR_PROTOCOL_ANALYZER *a = codara::closest_analyzer();
-    const rc_proto matched = a != nullptr && a->finish != nullptr ? a->finish(t, a) : RC_PROTO_UNKNOWN;
+  bool have_own = false, own_ok = false;
+  ir_prot own;
+  for (IR_PROTOCOL_ANALYZER *a; (a = codara::closest_analyzer()) != nullptr; a->enabled = 0) {
+    const rc_proto matched = a->finish != nullptr ? a->finish(t, a) : RC_PROTO_UNKNOWN;
     LOGD("protocol: %d", matched);
     struct protocol *rec = find_handler(matched);
-    if (rec == nullptr || !codara::extended_handler(rec)) return dispatch(matched, t, p);
+    const bool extended = rec != nullptr && codara::extended_handler(rec);
+    if (extended) {
+      memset(p, 0, sizeof(*p));
+      LOGV("handler match: %s", rec->name);
+      if (handler_of(rec)->decode(t, p) >= 0) return true;
+      LOGD("%s declined", rec->name);
+    }
+    if (have_own || codara::extended_analyzer(a)) continue;
+    // Without the extension a verdict its handlers serve went to the default handler.
+    have_own = true;
     memset(p, 0, sizeof(*p));
-    LOGV("handler match: %s", rec->name);
-    if (handler_of(rec)->decode(t, p) >= 0) return true;
-    memset(p, 0, sizeof(*p));
-    if (a == nullptr || !codara::extended_analyzer(a)) return decode_unknown(t, p);
-    LOGD("%s declined, next analyzer", rec->name);
-    a->enabled = 0;
+    own_ok = extended ? decode_unknown(t, p) : dispatch(matched, t, p);
+    if (own_ok && decoded_known(p)) return true;
+    own = *p;
+    codara::leave_extended_analyzers_only();
   }
+  if (!have_own) return dispatch(RC_PROTO_UNKNOWN, t, p);
+  *p = own;
+  return own_ok;
 }
 
 }  // namespace

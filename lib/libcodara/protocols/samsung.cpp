@@ -15,6 +15,7 @@ using namespace codara::samsung;
 namespace frames = codara::frames;
 
 constexpr frames::PulseShape kShape{kMark, kZeroSpace, kOneSpace};
+constexpr frames::PulseShape kSentShape{kSentMark, kSentZeroSpace, kSentOneSpace};
 constexpr int kFrameEdges = 2 + 2 * kBits + 1;
 
 int samsung_decode(ir_t *ir, ir_prot *p) {
@@ -48,10 +49,10 @@ int samsung_decode(ir_t *ir, ir_prot *p) {
 int samsung_encode(enum rc_proto, uint32_t scancode, ir_packet *ir) {
   const uint64_t address = scancode >> 16 & 0xFF, address2 = scancode >> 8 & 0xFF, command = scancode & 0xFF;
   frames::Builder b{ir->buf, &ir->len};
-  b.add(true, kLeaderMark);
-  b.add(false, kLeaderSpace);
-  b.pulse_bits(address | address2 << 8 | command << 16 | (~command & 0xFF) << 24, kBits, kShape);
-  b.add(true, kMark);
+  b.add(true, kSentLeaderMark);
+  b.add(false, kSentLeaderSpace);
+  b.pulse_bits(address | address2 << 8 | command << 16 | (~command & 0xFF) << 24, kBits, kSentShape);
+  b.add(true, kSentMark);
   b.done();
   ir->elapsed = frames::gap_for_period(ir->buf, ir->len, kPeriodMs);
   return 0;

@@ -11,6 +11,14 @@ constexpr uint16_t kMark = nec::kShortEdge;
 constexpr uint16_t kZeroSpace = nec::kShortEdge;
 constexpr uint16_t kOneSpace = nec::kLongEdge;           // 1692
 
+// What the encoder sends: the rounder durations of Samsung remotes. Exact multiples
+// of the unit would score the same for the NEC analyzer, which wins ties.
+constexpr uint16_t kSentLeaderMark = nec::kSentLeaderSpace;  // 4500
+constexpr uint16_t kSentLeaderSpace = nec::kSentLeaderSpace;
+constexpr uint16_t kSentMark = nec::kSentBitMark;             // 560
+constexpr uint16_t kSentZeroSpace = nec::kSentZeroSpace;
+constexpr uint16_t kSentOneSpace = nec::kSentOneSpace;        // 1690
+
 constexpr int kBits = 32;
 constexpr uint16_t kPeriodMs = 108;
 constexpr uint16_t kHashMaxEdge = 2100;

@@ -217,9 +217,10 @@ CD_API void TDC__iranalyzer(void);
 CD_API void codara_register_extended(void);
 
 /*
- * Key of the Samsung-32 codec for ir_encode and ir_tx (cast to enum rc_proto).
- * Decoded Samsung-32 frames report RC_PROTO_NECX, the protocol the kernel gives
- * them, with the scancode laid out as address << 16 | address << 8 | command.
+ * Key of the Samsung-32 codec for ir_encode and ir_tx (cast to enum rc_proto), and
+ * the verdict its analyzer gives (analyze_protocol may return it). Decoded Samsung-32
+ * frames report RC_PROTO_NECX, the protocol the kernel gives them, with the scancode
+ * laid out as address << 16 | address << 8 | command and the label "samsung32".
  */
 #define CODARA_PROTO_SAMSUNG32 38
 

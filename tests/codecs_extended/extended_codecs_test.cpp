@@ -60,6 +60,17 @@ Edges ortek_frame(uint32_t device, uint32_t position, uint32_t function, uint32_
   return biphase_frame(480, r);
 }
 
+// Sharp and Denon: 5 address bits, 8 command bits, two closing bits, least
+// significant first, each a mark and a space; then a closing mark.
+Edges sharp_frame(uint8_t address, uint8_t command, int b13, int b14, uint16_t mark, uint16_t zero, uint16_t one) {
+  std::vector<int> b = lsb_first({address, command});
+  b.erase(b.begin() + 5, b.begin() + 8);
+  b.push_back(b13);
+  b.push_back(b14);
+  Edges e = pulse_distance(0, 0, b, mark, zero, one, mark);
+  return Edges(e.begin() + 2, e.end());
+}
+
 struct Golden {
   const char *name;
   std::function<Edges()> frame;
@@ -81,36 +92,12 @@ const Golden kGolden[] = {
     {"samsung32", [] { return nec_frame({0x07, 0x07, 0x02, 0xFD}, 4500); }, RC_PROTO_NECX, 0x070702,
      "samsung32     -- ADDR: 0x07 CMD: 0x02"},
     // Address 0x11, command 0x5A, closing bits 1, 0; the check frame inverts the command.
-    {"sharp",
-     [] {
-       std::vector<int> b = lsb_first({0x11, 0x5A});
-       b.erase(b.begin() + 5, b.begin() + 8);
-       b.push_back(1);
-       b.push_back(0);
-       Edges e = pulse_distance(0, 0, b, 264, 792, 1848, 264);
-       return Edges(e.begin() + 2, e.end());
-     },
-     RC_PROTO_SHARP, 0x115A, "sharp         -- ADDR: 0x11 CMD: 0x5A CHECK: 0"},
-    {"sharp_check",
-     [] {
-       std::vector<int> b = lsb_first({0x11, 0xA5});
-       b.erase(b.begin() + 5, b.begin() + 8);
-       b.push_back(0);
-       b.push_back(1);
-       Edges e = pulse_distance(0, 0, b, 320, 680, 1680, 320);  // the kernel's Sharp timings
-       return Edges(e.begin() + 2, e.end());
-     },
+    {"sharp", [] { return sharp_frame(0x11, 0x5A, 1, 0, 264, 792, 1848); }, RC_PROTO_SHARP, 0x115A,
+     "sharp         -- ADDR: 0x11 CMD: 0x5A CHECK: 0"},
+    {"sharp_check", [] { return sharp_frame(0x11, 0xA5, 0, 1, 320, 680, 1680); },  // the kernel's timings
      RC_PROTO_SHARP, 0x115A, "sharp         -- ADDR: 0x11 CMD: 0x5A CHECK: 1"},
-    {"denon",
-     [] {
-       std::vector<int> b = lsb_first({0x02, 0xC4});
-       b.erase(b.begin() + 5, b.begin() + 8);
-       b.push_back(0);
-       b.push_back(0);
-       Edges e = pulse_distance(0, 0, b, 264, 792, 1848, 264);
-       return Edges(e.begin() + 2, e.end());
-     },
-     RC_PROTO_DENON, 0x02C4, "denon         -- ADDR: 0x02 CMD: 0xC4 CHECK: 0"},
+    {"denon", [] { return sharp_frame(0x02, 0xC4, 0, 0, 264, 792, 1848); }, RC_PROTO_DENON, 0x02C4,
+     "denon         -- ADDR: 0x02 CMD: 0xC4 CHECK: 0"},
     // Symbols of D 0x12, S 0x34, F 0x56, two bits each, most significant first.
     {"nokia",
      [] {

@@ -133,6 +133,12 @@ void finish(ir_prot *p, int n, uint16_t max_edge, uint16_t gap_ms) {
   p->hash = h;
 }
 
+int transmit_encoded(LogSite site, Encoder encode, rc_proto protocol, uint32_t scancode, int rep) {
+  ir_packet frame{};
+  encode(protocol, scancode, &frame);
+  return send_key(site, frame.buf, frame.len, frame.elapsed, device_repeat(rep));
+}
+
 uint32_t reversed(uint32_t v, int nbits) {
   uint32_t r = 0;
   for (int k = 0; k < nbits; ++k) r |= ((v >> k) & 1u) << (nbits - 1 - k);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "codara/codara.h"
+#include "liblog/log.h"
 
 namespace codara::frames {
 
@@ -68,6 +69,11 @@ uint16_t gap_for_period(const uint16_t *buf, int n, uint16_t period_ms);
 // Edges above `max_edge` hash as gaps. A frame whose classified edges are all alike
 // (every bit the same) still gets a hash: all of them read as short.
 void finish(ir_prot *p, int n, uint16_t max_edge, uint16_t gap_ms);
+
+// Encodes one frame and sends it as a key press with the repeat count; the frame's
+// own key gap goes with it.
+using Encoder = int (*)(rc_proto protocol, uint32_t scancode, ir_packet *ir);
+int transmit_encoded(LogSite site, Encoder encode, rc_proto protocol, uint32_t scancode, int rep);
 
 // Bit i of the low `nbits` bits of v, taken most significant first, reversed:
 // the value of a field that arrived least significant bit first.

@@ -62,9 +62,7 @@ int nokia_encode(enum rc_proto, uint32_t scancode, ir_packet *ir) {
 }
 
 int nokia_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
-  ir_packet frame{};
-  nokia_encode(protocol, scancode, &frame);
-  return codara::send_key(LOG_SITE, frame.buf, frame.len, frame.elapsed, codara::device_repeat(rep));
+  return frames::transmit_encoded(LOG_SITE, nokia_encode, protocol, scancode, rep);
 }
 
 IR_PROTOCOL_HANDLER handler = {

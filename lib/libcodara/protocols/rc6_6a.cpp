@@ -72,7 +72,7 @@ int rc6_6a_decode(ir_t *ir, ir_prot *p) {
   return 0;
 }
 
-void build(rc_proto protocol, uint32_t scancode, ir_packet *ir) {
+int rc6_6a_encode(enum rc_proto protocol, uint32_t scancode, ir_packet *ir) {
   const int bits = data_bits(protocol);
   uint32_t body = bits == 32 ? scancode : scancode & ((1u << bits) - 1);
   if (protocol == RC_PROTO_RC6_MCE) {
@@ -88,17 +88,11 @@ void build(rc_proto protocol, uint32_t scancode, ir_packet *ir) {
   b.biphase(body, bits, true, kHalfBit);
   b.done();
   ir->elapsed = frames::gap_for_period(ir->buf, ir->len, kPeriodMs);
-}
-
-int rc6_6a_encode(enum rc_proto protocol, uint32_t scancode, ir_packet *ir) {
-  build(protocol, scancode, ir);
   return 0;
 }
 
 int rc6_6a_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
-  ir_packet frame{};
-  build(protocol, scancode, &frame);
-  return codara::send_key(LOG_SITE, frame.buf, frame.len, frame.elapsed, codara::device_repeat(rep));
+  return frames::transmit_encoded(LOG_SITE, rc6_6a_encode, protocol, scancode, rep);
 }
 
 IR_PROTOCOL_HANDLER handler = {

@@ -52,9 +52,7 @@ int tdc_encode(enum rc_proto, uint32_t scancode, ir_packet *ir) {
 }
 
 int tdc_transmit(enum rc_proto protocol, uint32_t scancode, int rep) {
-  ir_packet frame{};
-  tdc_encode(protocol, scancode, &frame);
-  return codara::send_key(LOG_SITE, frame.buf, frame.len, kGapMs, codara::device_repeat(rep));
+  return frames::transmit_encoded(LOG_SITE, tdc_encode, protocol, scancode, rep);
 }
 
 IR_PROTOCOL_HANDLER handler = {

@@ -56,6 +56,7 @@ struct Ctx {
   std::shared_ptr<zs::Gen4Model> app;
   std::shared_ptr<zs::Bl3Model> bl;
   std::shared_ptr<zs::LegacyBootloaderModel> legacy_bl;
+  std::shared_ptr<zs::LegacyAppModel> legacy_app;
   std::string file;
   Bytes file_before;
   Bytes clean;  // what the clean run left (an image, a signal)
@@ -296,11 +297,17 @@ Op legacy_upgrade_op(int generation) {
           return zv_upgrade_fw_ext_timeout(img.data(), img.size(), ZV_VID, ZV_MFR_APP, nullptr, nullptr, 3);
         },
         [](Ctx &) {},
-        [](Ctx &c, int rc) {
+        [generation](Ctx &c, int rc) {
           run_bus();
           if (rc == 0) {
             EXPECT_EQ(c.legacy_bl->dongle().flash, c.clean) << "an upgrade reported success with another image";
             return;
+          }
+          // Once a page is written the upgrade mark stays set until every page
+          // went through (generation 1 never clears it).
+          bool all_pages = c.legacy_bl->dongle().flash == c.clean;
+          if (c.legacy_bl->pages_written() > 0 && (generation == 1 || !all_pages)) {
+            EXPECT_NE(c.legacy_bl->dongle().memory[2] & 0x80, 0) << "a failed upload left no upgrade mark";
           }
           if (rc == -13 || std::string(c.kind->name) == "unplug") return;
           EXPECT_FALSE(c.legacy_bl->left()) << "a failed upload started the application";
@@ -308,6 +315,92 @@ Op legacy_upgrade_op(int generation) {
         }};
   op.usb = true;
   return op;
+}
+
+// Firmware 2.x over bulk USB: the configuration memory is read and written a
+// byte per control transfer, so every byte of a save, load or delete is an
+// exchange that can fail.
+std::shared_ptr<zs::LegacyAppModel> open_legacy(size_t records) {
+  auto app = std::make_shared<zs::LegacyAppModel>(2, 1);
+  for (size_t i = 0; i < records; ++i)
+    app->add_record(0x11111111u * static_cast<uint32_t>(i + 1), 0, static_cast<uint8_t>(4 + i));
+  zs::plug(zs::legacy_app_identity(), app);
+  EXPECT_EQ(zv_open_device(ZV_VID, ZV_MFR_APP), 2);
+  return app;
+}
+
+Op legacy_op(const char *name, std::function<void(Ctx &)> setup, std::function<int(Ctx &)> run,
+             std::function<void(Ctx &)> learn, std::function<void(Ctx &, int)> check) {
+  Op op{name, std::move(setup), std::move(run), std::move(learn), std::move(check)};
+  op.usb = true;
+  return op;
+}
+
+Bytes memory_of(Ctx &c) { return c.legacy_app->dongle().memory; }
+
+Op legacy_save_op() {
+  return legacy_op(
+      "save_2_1",
+      [](Ctx &c) {
+        c.legacy_app = open_legacy(3);
+        c.file = gen4t::temp_path("fault_save_legacy.cfg");
+        c.file_before = Bytes(23, 0xA5);
+        gen4t::write_file(c.file, c.file_before);
+      },
+      [](Ctx &c) { return zv_save_config(c.file.c_str()); },
+      [](Ctx &c) { c.clean = gen4t::read_file(c.file); },
+      [](Ctx &c, int rc) {
+        Bytes now = gen4t::read_file(c.file);
+        if (rc < 0) {
+          EXPECT_EQ(now, c.file_before) << "a failed save changed the previous file";
+        } else {
+          EXPECT_EQ(now, c.clean) << "a save reported success with another file";
+        }
+      });
+}
+
+Op legacy_load_op() {
+  return legacy_op(
+      "load_2_1",
+      [](Ctx &c) {
+        // The file: the memory of a dongle holding two buttons.
+        c.legacy_app = open_legacy(2);
+        Bytes mem = memory_of(c);
+        c.file_before.assign(mem.begin(), mem.begin() + static_cast<long>(c.legacy_app->dongle().used()));
+        zv_close_device();
+        zs::reset();
+        c.legacy_app = open_legacy(0);
+        c.file = gen4t::temp_path("fault_load_legacy.cfg");
+        gen4t::write_file(c.file, c.file_before);
+      },
+      [](Ctx &c) { return zv_load_config(c.file.c_str()); },
+      [](Ctx &) {},
+      [](Ctx &c, int rc) {
+        EXPECT_EQ(gen4t::read_file(c.file), c.file_before) << "a load changed its file";
+        if (rc >= 0) {
+          Bytes mem = memory_of(c);
+          EXPECT_EQ(Bytes(mem.begin(), mem.begin() + static_cast<long>(c.file_before.size())), c.file_before)
+              << "a load reported success with another memory";
+        }
+      });
+}
+
+Op legacy_delete_index_op() {
+  return legacy_op(
+      "delete_index_2_1", [](Ctx &c) { c.legacy_app = open_legacy(3); },
+      [](Ctx &) { return zv_delete_index(1); },
+      [](Ctx &c) {
+        c.clean = memory_of(c);
+        ASSERT_EQ(c.legacy_app->records(), 2u);
+        EXPECT_EQ(c.legacy_app->record_hash(1), 0x33333333u);
+      },
+      [](Ctx &c, int rc) {
+        if (rc >= 0) {
+          Bytes mem = memory_of(c);
+          EXPECT_EQ(Bytes(mem.begin(), mem.begin() + 17), Bytes(c.clean.begin(), c.clean.begin() + 17))
+              << "a delete reported success with another memory";
+        }
+      });
 }
 
 class FaultMatrix : public ::testing::TestWithParam<Op> {
@@ -385,7 +478,8 @@ INSTANTIATE_TEST_SUITE_P(Operations, FaultMatrix,
                          ::testing::Values(save_op(0), save_op(5), load_op(0), load_op(3), load_op(5),
                                            normalise_op(), rom_table_op(), selftest_op(), wake_op(), transmit_op(false),
                                            transmit_op(true), upgrade_op(0), upgrade_op(1), upgrade_op(2),
-                                           upgrade_op(3), legacy_upgrade_op(1), legacy_upgrade_op(2)),
+                                           upgrade_op(3), legacy_upgrade_op(1), legacy_upgrade_op(2), legacy_save_op(),
+                                           legacy_load_op(), legacy_delete_index_op()),
                          [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,7 +2,10 @@
 // on the virtual bus and opened through the library.
 #include "dongle.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -99,8 +102,7 @@ void seal(std::vector<uint8_t> &img) {
 std::string temp_path(const std::string &name) {
   const char *t = getenv("TMPDIR");
   std::string dir = std::string(t != nullptr ? t : "/tmp") + "/zv_gen4c_" + std::to_string(getpid()) + "/";
-  std::string mk = "mkdir -p '" + dir + "'";
-  if (system(mk.c_str()) != 0) perror("mkdir");
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) perror("mkdir");
   return dir + name;
 }
 

@@ -146,7 +146,7 @@ bool decoded_known(const ir_prot *p) {
 bool dispatch_extended(ir_t *t, ir_prot *p) {
   [[maybe_unused]] constexpr const char *kLogFunc = "ir_decode_packet";  // its lines are the decode's
   bool have_own = false, own_ok = false;
-  ir_prot own;
+  ir_prot own{};
   for (IR_PROTOCOL_ANALYZER *a; (a = codara::closest_analyzer()) != nullptr; a->enabled = 0) {
     const rc_proto matched = a->finish != nullptr ? a->finish(t, a) : RC_PROTO_UNKNOWN;
     LOGD("protocol: %d", matched);

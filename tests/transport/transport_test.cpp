@@ -258,6 +258,14 @@ TEST_F(SimTest, CommandExchangeAllocatesNothing) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer owns malloc";
 #else
+  // The counter must see an allocation made outside the sim; a tool that
+  // replaces malloc itself (valgrind) bypasses it.
+  g_allocs = 0;
+  g_counting = true;
+  void *volatile p = malloc(8);
+  g_counting = false;
+  free(p);
+  if (g_allocs != 1) GTEST_SKIP() << "malloc is replaced by the tool running this test";
   auto m = open_hid();
   m->set_reply("getversion", 0, {4, 10});
   uint8_t buf[64] = {};
@@ -270,12 +278,6 @@ TEST_F(SimTest, CommandExchangeAllocatesNothing) {
   EXPECT_EQ(r32, 0);
   EXPECT_EQ(r64, 0);
   EXPECT_EQ(g_allocs, 0);
-  // The counter works: an allocation outside the sim is seen.
-  g_counting = true;
-  void *volatile p = malloc(8);
-  g_counting = false;
-  free(p);
-  EXPECT_EQ(g_allocs, 1);
 #endif
 }
 }  // namespace

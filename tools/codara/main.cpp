@@ -9,11 +9,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "capture_formats.h"
+#include "signal_svg.h"
 #include "codara/codara.h"
 #include "codara/logging.h"
 
@@ -138,6 +141,97 @@ int decode(const DecodeOptions &o) {
     }
   }
   return status;
+}
+
+struct PlotOptions {
+  std::vector<std::string> files;
+  std::string out;
+  std::string title;
+};
+
+// Writes `text` to `path` whole or not at all: a temporary file beside it, renamed over it.
+bool write_file_atomically(const std::string &path, const std::string &text) {
+  std::string dir = ".", base = path;
+  if (std::size_t slash = path.rfind('/'); slash != std::string::npos) {
+    dir = slash == 0 ? "/" : path.substr(0, slash);
+    base = path.substr(slash + 1);
+  }
+  std::string tmp = (dir == "/" ? "" : dir) + "/." + base + ".XXXXXX";
+  std::vector<char> name(tmp.begin(), tmp.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) {
+    error("cannot write " + path + ": " + std::strerror(errno) + " (check that " + dir + " exists and is writable)");
+    return false;
+  }
+  FILE *f = fdopen(fd, "wb");
+  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  int err = errno;
+  if (f) {
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok && !err) err = errno;
+  } else {
+    close(fd);
+  }
+  // mkstemp makes the file private; a picture is an ordinary file.
+  mode_t mask = umask(0);
+  umask(mask);
+  if (ok) chmod(name.data(), 0666 & ~mask);
+  if (ok && std::rename(name.data(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    std::remove(name.data());
+    error("cannot write " + path + ": " + std::strerror(err ? err : EIO));
+  }
+  return ok;
+}
+
+int plot(const PlotOptions &o) {
+  std::vector<std::string> inputs = o.files.empty() ? std::vector<std::string>{"-"} : o.files;
+  std::vector<tools_common::PlotCapture> rows;
+  int status = 0;
+  for (const std::string &in : inputs) {
+    std::string text;
+    if (!read_input(in, text)) {
+      status = 1;
+      continue;
+    }
+    const std::string src = in == "-" ? "<stdin>" : in;
+    for (const Capture &c : parse_captures(text)) {
+      std::string where = src + ":" + std::to_string(c.line);
+      if (!c.error.empty()) {
+        error(where + ": " + c.error);
+        status = 1;
+        continue;
+      }
+      ir_packet pkt{};
+      std::copy(c.edges.begin(), c.edges.end(), pkt.buf);
+      pkt.len = uint16_t(c.edges.size());
+      pkt.elapsed = elapsed_ms(c);
+      ir_prot p{};
+      int rc = ir_decode_packet(&pkt, &p);
+      rows.push_back(tools_common::plot_capture(where, c.edges.data(), c.edges.size(), elapsed_ms(c),
+                                                rc < 0 ? nullptr : &p));
+    }
+  }
+  if (status != 0) return status;  // no picture of part of the input
+  if (rows.empty()) {
+    error("no captures to draw");
+    return 1;
+  }
+  tools_common::PlotOptions popt;
+  popt.title = o.title;
+  std::string svg = tools_common::render_svg(rows, popt);
+  if (o.out.empty() || o.out == "-") {
+    if (std::fwrite(svg.data(), 1, svg.size(), stdout) != svg.size() || std::fflush(stdout) != 0) {
+      error(std::string("cannot write the picture to standard output: ") + std::strerror(errno));
+      return 1;
+    }
+    return 0;
+  }
+  return write_file_atomically(o.out, svg) ? 0 : 1;
 }
 
 struct EncodeOptions {
@@ -337,6 +431,17 @@ int run(int argc, char **argv) {
 
   CLI::App *pro = app.add_subcommand("protocols", "List the protocol handlers and analyzers");
 
+  PlotOptions popt;
+  CLI::App *plt = app.add_subcommand("plot", "Draw captures as an SVG picture, one row each");
+  plt->add_option("files", popt.files, "Capture files, as decode reads them; '-' or none reads standard input");
+  plt->add_option("-o,--out", popt.out, "Write the picture to FILE.svg instead of standard output");
+  plt->add_option("--title", popt.title, "Heading above the rows");
+  plt->footer(
+      "Each capture becomes a row: marks as blocks and spaces as gaps to scale (the middle of an\n"
+      "edge above 4000 us is cut out and marked), the decoded frame's bit cells with their values,\n"
+      "and protocol, scancode and fields as its caption. If any input cannot be read, nothing is\n"
+      "written.");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success &e) {
@@ -352,7 +457,8 @@ int run(int argc, char **argv) {
   if (!core_only) codara_register_extended();
   if (dec->parsed()) return decode(dopt);
   if (enc->parsed()) return encode(eopt);
-  std::fprintf(stderr, "A subcommand is required: decode, encode or protocols\nRun with --help for more information.\n");
+  if (plt->parsed()) return plot(popt);
+  std::fprintf(stderr, "A subcommand is required: decode, encode, plot or protocols\nRun with --help for more information.\n");
   return 2;
 }
 

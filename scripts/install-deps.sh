@@ -7,7 +7,7 @@ pkgs=(build-essential cmake ninja-build pkg-config clang
       libgtest-dev libgmock-dev libbenchmark-dev
       libcli11-dev nlohmann-json3-dev binutils
       man-db groff-base dpkg-dev file valgrind
-      libcpp-httplib-dev libtomlplusplus-dev librsvg2-bin libpng-dev
+      libcpp-httplib-dev libtomlplusplus-dev librsvg2-bin libpng-dev ir-keytable lirc
       python3-selenium chromium chromium-driver)
 missing=()
 for p in "${pkgs[@]}"; do

@@ -516,3 +516,73 @@ TEST(Encode, XmpHasNoEncoderThatGivesAFrame) {
 }
 
 }  // namespace
+
+// ---- Output files: whole or not at all ------------------------------------------------
+
+struct FileCase {
+  const char *name;
+  std::string args;  // OUT stands for the output file
+  int status;
+  std::string err;     // expected on stderr (a substring); empty: none expected
+  std::string starts;  // success: how the written file begins
+};
+
+void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
+
+class OutputFile : public testing::TestWithParam<FileCase> {};
+
+TEST_P(OutputFile, IsWrittenWholeOrLeftAsItWas) {
+  const FileCase &c = GetParam();
+  const std::string dir = tmp(std::string(c.name) + "_dir");
+  std::filesystem::create_directories(dir);
+  const std::string out = dir + "/out";
+  spit(out, "earlier contents\n");
+  spit(dir + "/labelled", "KEY_POWER\n" + slurp(sample("hand/rc5.irctl")) + "KEY_MUTE\n" +
+                              slurp(sample("hand/sony12.mode2")));
+  spit(dir + "/unknown_key", "KEY_NOPE\n" + slurp(sample("hand/xmp.irctl")));
+  spit(dir + "/undecodable", "KEY_A\n500 500 500 500 500\n");
+  std::string args = c.args;
+  for (std::size_t p; (p = args.find("OUT")) != std::string::npos;) args.replace(p, 3, "'" + out + "'");
+  for (std::size_t p; (p = args.find("DIR")) != std::string::npos;) args.replace(p, 3, "'" + dir + "'");
+  Result r = codara(args);
+  EXPECT_EQ(r.status, c.status) << r.err;
+  if (!c.err.empty()) {
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  const std::string now = slurp(out);
+  if (c.status == 0) {
+    EXPECT_EQ(now.rfind(c.starts, 0), 0u) << now.substr(0, 200);
+  } else {
+    EXPECT_EQ(now, "earlier contents\n");
+  }
+  // No temporary file is left beside it.
+  for (const auto &e : std::filesystem::directory_iterator(dir))
+    EXPECT_NE(e.path().filename().string().rfind(".", 0), 0u) << e.path();
+  std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, OutputFile,
+    testing::Values(
+        FileCase{"plot", "plot -o OUT " + sample("hand/rc5.irctl") + " " + sample("hand/sony.raw"), 0, "",
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg "},
+        FileCase{"keymap_toml", "keymap --format rc-keymap -o OUT DIR/labelled", 0, "", "# rc_keymap"},
+        FileCase{"keymap_lircd", "keymap --format lircd --name tv -o OUT DIR/labelled", 0, "", "# lircd.conf"},
+        FileCase{"plot_unreadable_input", "plot -o OUT " + sample("hand/rc5.irctl") + " /nonexistent/capture", 1,
+                 "codara: cannot read /nonexistent/capture", ""},
+        FileCase{"plot_bad_capture", "plot -o OUT " + sample("hand/rc5.irctl") + " DIR/labelled", 1,
+                 "labelled:1: ", ""},
+        FileCase{"plot_into_missing_directory", "plot -o DIR/missing/out.svg " + sample("hand/rc5.irctl"), 1,
+                 "codara: cannot write ", ""},
+        FileCase{"plot_over_a_directory", "plot -o DIR " + sample("hand/rc5.irctl"), 1, "codara: cannot write ", ""},
+        FileCase{"keymap_unknown_key", "keymap --format rc-keymap -o OUT DIR/labelled DIR/unknown_key", 1,
+                 "unknown_key:1: unknown key name 'KEY_NOPE'", ""},
+        FileCase{"keymap_undecodable", "keymap --format rc-keymap -o OUT DIR/labelled DIR/undecodable", 1,
+                 "undecodable:2: the capture for KEY_A does not decode", ""},
+        FileCase{"keymap_not_labelled", "keymap --format lircd -o OUT " + sample("hand/rc5.pronto"), 1,
+                 "capture data before the first key name", ""},
+        FileCase{"keymap_bad_name", "keymap --format lircd --name 'my tv' -o OUT DIR/labelled", 2,
+                 "remote name 'my tv'", ""},
+        FileCase{"keymap_into_missing_directory", "keymap --format lircd -o DIR/missing/x.conf DIR/labelled", 1,
+                 "codara: cannot write ", ""}),
+    [](const testing::TestParamInfo<FileCase> &i) { return i.param.name; });

@@ -505,3 +505,47 @@ TEST(ZivraLegacy, Generation2DongleKeptAcrossRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+// Learning names each button from the simulated remote, in order, passing over a second
+// press of a button already learned; codara turns the file into a keymap. A picture of a
+// capture carries each signal's decode.
+TEST(ZivraIr, LearnWritesLabelledCapturesAndCaptureDrawsThem) {
+  Sim sim("fw4.9");
+  const std::string learned = tmp("learned.txt");
+  Outcome r = sim("capture --learn KEY_POWER KEY_MUTE -o '" + learned + "' --sim-ir NEC:0x04,NEC:0x04,RC5:0x1416");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Press KEY_POWER"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("That is the code of KEY_POWER; press KEY_MUTE."), std::string::npos) << r.err;
+  r = sh(std::string("'") + CODARA_BIN + "' keymap --format rc-keymap '" + learned + "'", "");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("variant = \"nec32\"\n[protocols.scancodes]\n0x40000 = \"KEY_POWER\"\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("variant = \"rc5\"\n[protocols.scancodes]\n0x1416 = \"KEY_MUTE\"\n"), std::string::npos) << r.out;
+
+  // Fewer buttons pressed than asked for, or a key name Linux does not know: no file.
+  const std::string partial = tmp("partial.txt");
+  r = sim("capture --learn KEY_POWER KEY_MUTE -o '" + partial + "' --sim-ir NEC:0x04");
+  EXPECT_EQ(r.status, 7) << r.err;
+  EXPECT_NE(r.err.find("stopped before KEY_MUTE was learned; nothing was written"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::ifstream(partial).good());
+  r = sim("capture --learn KEY_POWER POWER -o '" + partial + "' --sim-ir NEC:0x04");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("unknown key name 'POWER'"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::ifstream(partial).good());
+
+  const std::string svg = tmp("capture.svg");
+  r = sim("capture --svg '" + svg + "' --sim-ir NEC:0x04,SONY12:0x100000");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string picture = slurp(svg);
+  EXPECT_EQ(picture.rfind("<?xml", 0), 0u);
+  EXPECT_NE(picture.find(">#1</text>"), std::string::npos);
+  EXPECT_NE(picture.find("NEC  scancode 0x00000004"), std::string::npos);
+  EXPECT_NE(picture.find("SONY12  scancode 0x00100000"), std::string::npos);
+  r = sim("capture --svg '" + tmp("no/such/dir.svg") + "' --sim-ir NEC:0x04");
+  EXPECT_EQ(r.status, 6) << r.err;
+  EXPECT_NE(r.err.find("no picture was written"), std::string::npos) << r.err;
+}
+
+}  // namespace

@@ -9,13 +9,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "atomic_file.h"
 #include "capture_formats.h"
+#include "keymap.h"
 #include "signal_svg.h"
 #include "codara/codara.h"
 #include "codara/logging.h"
@@ -86,9 +87,13 @@ struct DecodeOptions {
   bool json = false;
 };
 
-int decode(const DecodeOptions &o) {
-  std::vector<std::string> inputs = o.files.empty() ? std::vector<std::string>{"-"} : o.files;
-  bool prefix = inputs.size() > 1;
+// Reads and decodes every capture of `files` (standard input when none), in order. Input
+// that cannot be read or parsed is reported and makes the result 1; `each` gets every usable
+// capture with its place ("FILE:LINE"), the decoder's return value and its result, and
+// returns false to fail the whole run.
+int for_each_decoded(const std::vector<std::string> &files,
+                     const std::function<bool(const std::string &, const Capture &, int, const ir_prot &)> &each) {
+  std::vector<std::string> inputs = files.empty() ? std::vector<std::string>{"-"} : files;
   int status = 0;
   for (const std::string &in : inputs) {
     std::string text;
@@ -104,43 +109,48 @@ int decode(const DecodeOptions &o) {
         status = 1;
         continue;
       }
-      ir_packet pkt{};
-      std::copy(c.edges.begin(), c.edges.end(), pkt.buf);
-      pkt.len = uint16_t(c.edges.size());
-      pkt.elapsed = elapsed_ms(c);
       ir_prot p{};
-      if (ir_decode_packet(&pkt, &p) < 0) {
-        error(where + ": the decoder refused the capture");
-        status = 1;
-        continue;
-      }
-      uint16_t len = std::min<uint16_t>(p.len, IR_MAX_EDGES);
-      uint16_t plen = std::min<uint16_t>(p.pronto_len, IR_MAX_EDGES);
-      if (o.json) {
-        nlohmann::json j = {
-            {"source", src},
-            {"line", c.line},
-            {"format", format_name(c.format)},
-            {"edges_in", c.edges.size()},
-            {"protocol", short_name(p.protocol)},
-            {"protocol_id", int(p.protocol)},
-            {"scancode", p.scancode},
-            {"fullcode", p.fullcode},
-            {"bits", p.bits},
-            {"hash", p.hash},
-            {"repeat", int(p.repeat)},
-            {"desc", description(p)},
-            {"edges", std::vector<uint16_t>(p.buf, p.buf + len)},
-            {"pronto", hex_words(p.pronto, plen)},
-        };
-        std::puts(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-      } else {
-        std::printf("%s%-10s 0x%08X  %s  hash=0x%08X\n", prefix ? (where + ": ").c_str() : "",
-                    short_name(p.protocol), p.scancode, description(p).c_str(), p.hash);
-      }
+      int rc = decode_capture(c, p);
+      if (!each(where, c, rc, p)) status = 1;
     }
   }
   return status;
+}
+
+int decode(const DecodeOptions &o) {
+  const bool prefix = o.files.size() > 1;
+  return for_each_decoded(o.files, [&](const std::string &where, const Capture &c, int rc, const ir_prot &p) {
+    if (rc < 0) {
+      error(where + ": the decoder refused the capture");
+      return false;
+    }
+    const std::string src = where.substr(0, where.rfind(':'));
+    uint16_t len = std::min<uint16_t>(p.len, IR_MAX_EDGES);
+    uint16_t plen = std::min<uint16_t>(p.pronto_len, IR_MAX_EDGES);
+    if (o.json) {
+      nlohmann::json j = {
+          {"source", src},
+          {"line", c.line},
+          {"format", format_name(c.format)},
+          {"edges_in", c.edges.size()},
+          {"protocol", short_name(p.protocol)},
+          {"protocol_id", int(p.protocol)},
+          {"scancode", p.scancode},
+          {"fullcode", p.fullcode},
+          {"bits", p.bits},
+          {"hash", p.hash},
+          {"repeat", int(p.repeat)},
+          {"desc", description(p)},
+          {"edges", std::vector<uint16_t>(p.buf, p.buf + len)},
+          {"pronto", hex_words(p.pronto, plen)},
+      };
+      std::puts(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    } else {
+      std::printf("%s%-10s 0x%08X  %s  hash=0x%08X\n", prefix ? (where + ": ").c_str() : "",
+                  short_name(p.protocol), p.scancode, description(p).c_str(), p.hash);
+    }
+    return true;
+  });
 }
 
 struct PlotOptions {
@@ -149,73 +159,30 @@ struct PlotOptions {
   std::string title;
 };
 
-// Writes `text` to `path` whole or not at all: a temporary file beside it, renamed over it.
-bool write_file_atomically(const std::string &path, const std::string &text) {
-  std::string dir = ".", base = path;
-  if (std::size_t slash = path.rfind('/'); slash != std::string::npos) {
-    dir = slash == 0 ? "/" : path.substr(0, slash);
-    base = path.substr(slash + 1);
+// The whole output to `out` (standard output when empty or "-"), or a message and false.
+bool emit(const std::string &out, const std::string &text, const char *what) {
+  if (out.empty() || out == "-") {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+      error(std::string("cannot write the ") + what + " to standard output: " + std::strerror(errno));
+      return false;
+    }
+    return true;
   }
-  std::string tmp = (dir == "/" ? "" : dir) + "/." + base + ".XXXXXX";
-  std::vector<char> name(tmp.begin(), tmp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) {
-    error("cannot write " + path + ": " + std::strerror(errno) + " (check that " + dir + " exists and is writable)");
+  std::string why;
+  if (!tools_common::write_file_atomically(out, text, why)) {
+    error(why);
     return false;
   }
-  FILE *f = fdopen(fd, "wb");
-  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  int err = errno;
-  if (f) {
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok && !err) err = errno;
-  } else {
-    close(fd);
-  }
-  // mkstemp makes the file private; a picture is an ordinary file.
-  mode_t mask = umask(0);
-  umask(mask);
-  if (ok) chmod(name.data(), 0666 & ~mask);
-  if (ok && std::rename(name.data(), path.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    std::remove(name.data());
-    error("cannot write " + path + ": " + std::strerror(err ? err : EIO));
-  }
-  return ok;
+  return true;
 }
 
 int plot(const PlotOptions &o) {
-  std::vector<std::string> inputs = o.files.empty() ? std::vector<std::string>{"-"} : o.files;
   std::vector<tools_common::PlotCapture> rows;
-  int status = 0;
-  for (const std::string &in : inputs) {
-    std::string text;
-    if (!read_input(in, text)) {
-      status = 1;
-      continue;
-    }
-    const std::string src = in == "-" ? "<stdin>" : in;
-    for (const Capture &c : parse_captures(text)) {
-      std::string where = src + ":" + std::to_string(c.line);
-      if (!c.error.empty()) {
-        error(where + ": " + c.error);
-        status = 1;
-        continue;
-      }
-      ir_packet pkt{};
-      std::copy(c.edges.begin(), c.edges.end(), pkt.buf);
-      pkt.len = uint16_t(c.edges.size());
-      pkt.elapsed = elapsed_ms(c);
-      ir_prot p{};
-      int rc = ir_decode_packet(&pkt, &p);
-      rows.push_back(tools_common::plot_capture(where, c.edges.data(), c.edges.size(), elapsed_ms(c),
-                                                rc < 0 ? nullptr : &p));
-    }
-  }
+  int status = for_each_decoded(o.files, [&](const std::string &where, const Capture &c, int rc, const ir_prot &p) {
+    rows.push_back(
+        tools_common::plot_capture(where, c.edges.data(), c.edges.size(), elapsed_ms(c), rc < 0 ? nullptr : &p));
+    return true;
+  });
   if (status != 0) return status;  // no picture of part of the input
   if (rows.empty()) {
     error("no captures to draw");
@@ -223,15 +190,54 @@ int plot(const PlotOptions &o) {
   }
   tools_common::PlotOptions popt;
   popt.title = o.title;
-  std::string svg = tools_common::render_svg(rows, popt);
-  if (o.out.empty() || o.out == "-") {
-    if (std::fwrite(svg.data(), 1, svg.size(), stdout) != svg.size() || std::fflush(stdout) != 0) {
-      error(std::string("cannot write the picture to standard output: ") + std::strerror(errno));
+  return emit(o.out, tools_common::render_svg(rows, popt), "picture") ? 0 : 1;
+}
+
+struct KeymapOptions {
+  std::vector<std::string> files;
+  std::string format;
+  std::string name;
+  std::string out;
+};
+
+// A remote's name as both formats can hold it: one word, no quotes or comment characters.
+bool valid_remote_name(const std::string &n) {
+  if (n.empty() || n.size() > 64) return false;
+  for (char ch : n)
+    if (!(std::isalnum(static_cast<unsigned char>(ch)) || std::strchr("_-.+:@", ch))) return false;
+  return true;
+}
+
+std::string name_from_file(const std::string &path) {
+  std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  base = base.substr(0, base.find('.'));
+  return valid_remote_name(base) ? base : "remote";
+}
+
+int keymap(const KeymapOptions &o) {
+  const KeymapFormat format = o.format == "lircd" ? KeymapFormat::Lircd : KeymapFormat::RcKeymap;
+  std::string name = o.name.empty() ? (o.files.empty() || o.files[0] == "-" ? "remote" : name_from_file(o.files[0]))
+                                    : o.name;
+  if (!valid_remote_name(name)) {
+    error("remote name '" + name + "' cannot go into a keymap: use letters, digits and _-.+:@ (at most 64)");
+    return 2;
+  }
+  std::vector<std::string> inputs = o.files.empty() ? std::vector<std::string>{"-"} : o.files;
+  std::vector<Button> buttons;
+  for (const std::string &in : inputs) {
+    std::string text, why;
+    if (!read_input(in, text)) return 1;
+    if (!read_buttons(text, in == "-" ? "<stdin>" : in, format, buttons, why)) {
+      error(why);
       return 1;
     }
-    return 0;
   }
-  return write_file_atomically(o.out, svg) ? 0 : 1;
+  std::string text, why;
+  if (!make_keymap(buttons, format, name, text, why)) {
+    error(why);
+    return 1;
+  }
+  return emit(o.out, text, "keymap") ? 0 : 1;
 }
 
 struct EncodeOptions {
@@ -431,6 +437,21 @@ int run(int argc, char **argv) {
 
   CLI::App *pro = app.add_subcommand("protocols", "List the protocol handlers and analyzers");
 
+  KeymapOptions kopt;
+  CLI::App *km = app.add_subcommand("keymap", "Turn labelled captures into an rc_keymap TOML file or a lircd.conf");
+  km->add_option("files", kopt.files, "Labelled-capture files; '-' or none reads standard input");
+  km->add_option("--format", kopt.format, "rc-keymap (ir-keytable's TOML) or lircd (a lircd.conf remote)")
+      ->check(CLI::IsMember({"rc-keymap", "lircd"}))
+      ->required();
+  km->add_option("--name", kopt.name, "Name of the remote (default: the first file's name)");
+  km->add_option("-o,--out", kopt.out, "Write the keymap to FILE instead of standard output");
+  km->footer(
+      "A labelled-capture file holds each button as its key name (KEY_POWER, KEY_VOLUMEUP, ...)\n"
+      "on a line of its own, then its capture in any format decode reads; zivra capture --learn\n"
+      "writes such files. Protocols no kernel decoder reads go into the rc_keymap as raw\n"
+      "durations. An unknown key name, a capture that does not decode or two keys with one code\n"
+      "is an error, and then no keymap is written.");
+
   PlotOptions popt;
   CLI::App *plt = app.add_subcommand("plot", "Draw captures as an SVG picture, one row each");
   plt->add_option("files", popt.files, "Capture files, as decode reads them; '-' or none reads standard input");
@@ -458,7 +479,8 @@ int run(int argc, char **argv) {
   if (dec->parsed()) return decode(dopt);
   if (enc->parsed()) return encode(eopt);
   if (plt->parsed()) return plot(popt);
-  std::fprintf(stderr, "A subcommand is required: decode, encode, plot or protocols\nRun with --help for more information.\n");
+  if (km->parsed()) return keymap(kopt);
+  std::fprintf(stderr, "A subcommand is required: decode, encode, plot, keymap or protocols\nRun with --help for more information.\n");
   return 2;
 }
 

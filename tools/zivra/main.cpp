@@ -11,8 +11,11 @@
 #include <iostream>
 #include <sstream>
 
+#include "atomic_file.h"
 #include "codara/codara.h"
+#include "keymap.h"
 #include "ops.h"
+#include "signal_svg.h"
 #include "simulate.h"
 #include "zivra/logging.h"
 #include "zivra/pbar.h"
@@ -190,11 +193,31 @@ int show_history(Cli &c, Dongle &d, const std::string &version) {
       });
 }
 
-int run_capture(Cli &c, Dongle &d, CaptureOptions o, bool raw) {
+tools_common::PlotCapture plot_row(const Signal &s) {
+  tools_common::PlotCapture r;
+  r.label = "#" + std::to_string(s.number) + (s.key ? " (" + *s.key + ")" : "");
+  r.edges.assign(s.edges.begin(), s.edges.end());
+  r.gap_before_ms = s.elapsed_ms;
+  r.decoded = s.decoded;
+  r.protocol = s.protocol;
+  r.scancode = s.scancode;
+  r.description = s.description;
+  return r;
+}
+
+Error write_output(const std::string &path, const std::string &text, const std::string &what) {
+  std::string why;
+  if (tools_common::write_file_atomically(path, text, why)) return {};
+  return fail(Status::File, why + "; no " + what + " was written", "choose a file in a directory you can write to");
+}
+
+int run_capture(Cli &c, Dongle &d, CaptureOptions o, bool raw, const std::string &svg) {
   signal(SIGINT, on_interrupt);
   signal(SIGTERM, on_interrupt);
   o.stop = &g_stop;
+  std::vector<tools_common::PlotCapture> rows;
   Result<int> n = capture(d, o, [&](const Signal &s) {
+    if (!svg.empty()) rows.push_back(plot_row(s));
     if (c.as_json) {
       json j = {{"n", s.number},           {"protocol", s.protocol},      {"scancode", s.scancode},
                 {"description", s.description}, {"hash", s.hash},         {"device_hash", s.device_hash},
@@ -215,6 +238,66 @@ int run_capture(Cli &c, Dongle &d, CaptureOptions o, bool raw) {
   });
   if (!n.ok()) return c.error(n.error);
   if (!c.as_json) std::fprintf(stderr, "captured %d signal%s\n", n.value, n.value == 1 ? "" : "s");
+  if (!svg.empty()) {
+    tools_common::PlotOptions po;
+    po.title = "zivra capture";
+    if (Error e = write_output(svg, tools_common::render_svg(rows, po), "picture")) return c.error(e);
+    if (!c.as_json) std::fprintf(stderr, "drew them in %s\n", svg.c_str());
+  }
+  return 0;
+}
+
+// Asks for each key in turn and keeps the first frame that decodes to a code no earlier key
+// has; writes the keys with their captures as codara keymap reads them.
+int run_learn(Cli &c, Dongle &d, CaptureOptions o, const std::vector<std::string> &keys, const std::string &out) {
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (!codara_cli::is_key_name(keys[i], false))
+      return c.error(fail(Status::Usage, "unknown key name '" + keys[i] + "'; nothing was captured",
+                          "use Linux input key names such as KEY_POWER, KEY_VOLUMEUP, KEY_NUMERIC_1"));
+    for (std::size_t j = 0; j < i; ++j)
+      if (keys[j] == keys[i]) return c.error(fail(Status::Usage, keys[i] + " is named twice; nothing was captured"));
+  }
+  signal(SIGINT, on_interrupt);
+  signal(SIGTERM, on_interrupt);
+  o.stop = &g_stop;
+  o.count = 0;
+  std::string text;
+  std::vector<std::pair<std::string, uint32_t>> codes;
+  std::size_t next = 0;
+  std::fprintf(stderr, "Press %s on the remote.\n", keys[0].c_str());
+  Result<int> n = capture(d, o, [&](const Signal &s) {
+    if (s.protocol == "NEC_REPEAT") return true;  // the button is still held
+    if (!s.decoded) {
+      std::fprintf(stderr, "That signal did not decode; press %s again.\n", keys[next].c_str());
+      return true;
+    }
+    for (std::size_t k = 0; k < codes.size(); ++k)
+      if (codes[k] == std::make_pair(s.protocol, s.scancode)) {
+        std::fprintf(stderr, "That is the code of %s; press %s.\n", keys[k].c_str(), keys[next].c_str());
+        return true;
+      }
+    codes.emplace_back(s.protocol, s.scancode);
+    text += codara_cli::labelled_capture(keys[next], s.edges);
+    if (c.as_json)
+      c.out({{"key", keys[next]}, {"protocol", s.protocol}, {"scancode", s.scancode}, {"description", s.description}});
+    else
+      std::fprintf(stderr, "%s: %s 0x%08X\n", keys[next].c_str(), s.protocol.c_str(), s.scancode);
+    if (++next == keys.size()) return false;
+    std::fprintf(stderr, "Press %s on the remote.\n", keys[next].c_str());
+    return true;
+  });
+  if (!n.ok()) return c.error(n.error);
+  if (next < keys.size())
+    return c.error(fail(g_stop ? Status::Usage : Status::Timeout,
+                        "stopped before " + keys[next] + " was learned; nothing was written",
+                        "run it again and press each button when asked"));
+  text = "# labelled captures written by zivra capture --learn; codara keymap reads them\n" + text;
+  if (out.empty() || out == "-") {
+    std::fputs(text.c_str(), stdout);
+    return 0;
+  }
+  if (Error e = write_output(out, text, "file")) return c.error(e);
+  if (!c.as_json) std::fprintf(stderr, "wrote %zu keys to %s\n", keys.size(), out.c_str());
   return 0;
 }
 
@@ -361,6 +444,12 @@ int run(int argc, char **argv) {
   capture_cmd->add_option("--seconds", cap.seconds, "Stop after S seconds without a signal (simulated: 10 by default)")
       ->check(CLI::NonNegativeNumber);
   capture_cmd->add_flag("--raw", cap_raw, "Also print each signal's durations");
+  std::string cap_svg, learn_out;
+  std::vector<std::string> learn_keys;
+  capture_cmd->add_option("--svg", cap_svg, "When the capture ends, draw its signals in FILE.svg");
+  capture_cmd->add_option("--learn", learn_keys, "Ask for each KEY in turn and write labelled captures (codara keymap reads them)")
+      ->expected(1, -1);
+  capture_cmd->add_option("-o,--out", learn_out, "With --learn: write the labelled captures to FILE (default standard output)");
 
   app.add_subcommand("list-dongles", "Name every simulated dongle (implies --simulate)");
 
@@ -511,7 +600,15 @@ int run(int argc, char **argv) {
         wake_signal(d, text, wake_a == "-" ? "<stdin>" : wake_a), [](int n) { std::printf("Stored a wake signal of %d durations.\n", n); },
         [](int n) { return json{{"ok", true}, {"durations", n}}; });
   }
-  if (name == "capture") return run_capture(c, d, cap, cap_raw);
+  if (name == "capture") {
+    if (!learn_keys.empty()) {
+      if (!cap_svg.empty() || cap_raw || cap.count)
+        return c.error(fail(Status::Usage, "--learn takes neither --svg, --raw nor --count", "learn first, then capture"));
+      return run_learn(c, d, cap, learn_keys, learn_out);
+    }
+    if (!learn_out.empty()) return c.error(fail(Status::Usage, "--out goes with --learn", "use --svg FILE for a picture"));
+    return run_capture(c, d, cap, cap_raw, cap_svg);
+  }
   if (name == "list-dongles") {
     std::vector<SimDongle> all = sim_dongles();
     if (c.as_json) {

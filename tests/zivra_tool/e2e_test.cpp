@@ -240,6 +240,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BadCase{"wake_signal_malformed", "wake signal bad.mode2", 2, "nothing was sent"},
                     BadCase{"wake_bytes", "wake set 1 256 0", 2, "nothing was sent"},
                     BadCase{"history_not_a_version", "history four", 2, "is not a version"},
+                    BadCase{"learn_with_count", "capture --learn KEY_POWER --count 2", 2, "--learn takes neither"},
+                    BadCase{"learn_json_to_stdout", "--json capture --learn KEY_POWER", 2, "needs -o FILE"},
+                    BadCase{"out_without_learn", "capture -o x.keys", 2, "--out goes with --learn"},
                     BadCase{"unknown_dongle_model", "--simulate=fw9.9 info", 2, "no simulated dongle 'fw9.9'"}),
     [](const testing::TestParamInfo<BadCase> &i) { return std::string(i.param.name); });
 

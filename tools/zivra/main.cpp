@@ -604,6 +604,9 @@ int run(int argc, char **argv) {
     if (!learn_keys.empty()) {
       if (!cap_svg.empty() || cap_raw || cap.count)
         return c.error(fail(Status::Usage, "--learn takes neither --svg, --raw nor --count", "learn first, then capture"));
+      // JSON lines and the labelled captures cannot share standard output.
+      if (c.as_json && (learn_out.empty() || learn_out == "-"))
+        return c.error(fail(Status::Usage, "--json with --learn needs -o FILE for the labelled captures"));
       return run_learn(c, d, cap, learn_keys, learn_out);
     }
     if (!learn_out.empty()) return c.error(fail(Status::Usage, "--out goes with --learn", "use --svg FILE for a picture"));

@@ -317,6 +317,8 @@ int run(int argc, char **argv) {
       ->check(CLI::Range(0, 5));
   app.add_flag("-v,--verbose", verbose, "Show the libraries' log lines (-v errors and warnings, -vv info, -vvv debug)");
   app.add_flag("-y,--yes", c.yes, "Do not ask for confirmation");
+  bool core_only = false;
+  app.add_flag("--core-only", core_only, "Decode only the library's own protocols, without the extended set (Sharp, JVC, ...)");
   app.add_flag("--simulate{fw4.10}", sim.dongle, "Use a simulated dongle (default fw4.10; see list-dongles); also ZIVRA_SIMULATE=NAME")
       ->expected(0, 1);
   app.add_option("--sim-state", sim.state_file, "File the simulated dongle is kept in (default $XDG_STATE_HOME/zivra/sim-NAME.state)");
@@ -462,6 +464,7 @@ int run(int argc, char **argv) {
 
   // The libraries' log lines are for developers: shown only when asked for.
   set_loglevel(log_level >= 0 ? log_level : verbose > 0 ? std::min(5, verbose + 1) : 0);
+  if (!core_only) codara_register_extended();
 
   if (sim.dongle.empty())
     if (const char *e = getenv("ZIVRA_SIMULATE"); e != nullptr && *e != '\0') sim.dongle = std::string(e) == "1" ? kDefaultSimDongle : e;

@@ -71,8 +71,9 @@ template <Penalty P>
 // Whole-capture scorer of one analyzer record.
 using ScoreCapture = bool (*)(const uint16_t *buf, int len, IR_PROTOCOL_ANALYZER *test);
 
-// Registers a built-in analyzer record together with its whole-capture scorer.
-void register_analyzer(struct protocol *p, ScoreCapture score);
+// Registers a built-in analyzer record together with its whole-capture scorer;
+// `extended` marks the analyzers of the extended protocols.
+void register_analyzer(struct protocol *p, ScoreCapture score, bool extended = false);
 
 // What an analyzer remembers of the previous capture, to flag repeat frames.
 struct nec_data_t {

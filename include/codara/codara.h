@@ -202,6 +202,28 @@ CD_API void DENON__iranalyzer(void);
 CD_API void NOKIA__iranalyzer(void);
 CD_API void TDC__iranalyzer(void);
 
+/* ---- Extended protocols ---- */
+
+/*
+ * Registers decoders and encoders for Sharp, Denon, Nokia, RC6 mode 6A (20, 24 and
+ * 32 bits) and its MCE variant, Ortek, TDC, JVC and Samsung-32, with the analyzers
+ * they need, after the library's own (which it registers first if need be). The
+ * library never registers them by itself. Once registered, a capture that one of
+ * their analyzers wins but their decoder cannot read goes on to the next closest
+ * analyzer (or, for a verdict of the library's own analyzers, to the default
+ * handler), so the library's own protocols decode as they did. Calling it again
+ * does nothing.
+ */
+CD_API void codara_register_extended(void);
+
+/*
+ * Key of the Samsung-32 codec for ir_encode and ir_tx (cast to enum rc_proto), and
+ * the verdict its analyzer gives (analyze_protocol may return it). Decoded Samsung-32
+ * frames report RC_PROTO_NECX, the protocol the kernel gives them, with the scancode
+ * laid out as address << 16 | address << 8 | command and the label "samsung32".
+ */
+#define CODARA_PROTO_SAMSUNG32 38
+
 /* ---- Hash and Pronto ---- */
 
 /* Pattern hash of `len` edges; edges above `_max_edge` count as gaps. 0 = cannot split. */

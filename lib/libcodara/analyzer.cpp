@@ -58,12 +58,13 @@ void score_edge(uint16_t ticks, ir_t *ir) {
 
 // The built-in analyzer records and their whole-capture scorers, in the order
 // they were first registered.
-constexpr int kMaxBuiltin = 16;
+constexpr int kMaxBuiltin = 24;
 struct Builtin {
   const IR_PROTOCOL_ANALYZER *record;
   decltype(IR_PROTOCOL_ANALYZER::analyze) analyze;  // what the scorer computes at once
   codara::Scorers score;
   codara::EdgeRange first_edges;
+  bool extended;
 };
 Builtin builtins[kMaxBuiltin];
 int builtin_count = 0;
@@ -116,15 +117,35 @@ void rebuild_plan() {
 
 namespace codara {
 
-void register_analyzer(struct protocol *p, const Scorers &score) {
+void register_analyzer(struct protocol *p, const Scorers &score, bool extended) {
   auto *a = static_cast<const IR_PROTOCOL_ANALYZER *>(p->iface);
   bool known = false;
   for (int k = 0; k < builtin_count; ++k) known = known || builtins[k].record == a;
-  if (!known && builtin_count < kMaxBuiltin) builtins[builtin_count++] = {a, a->analyze, score, score.first_edges()};
+  if (!known && builtin_count < kMaxBuiltin)
+    builtins[builtin_count++] = {a, a->analyze, score, score.first_edges(), extended};
   _register_protocol_iranalyzer(p);
 }
 
+bool extended_analyzer(const IR_PROTOCOL_ANALYZER *a) {
+  for (int k = 0; k < builtin_count; ++k)
+    if (builtins[k].record == a) return builtins[k].extended;
+  return false;
+}
+
+IR_PROTOCOL_ANALYZER *closest_analyzer() { return get_closest_proto(); }
+
+void leave_extended_analyzers_only() {
+  FOR_EACH_ANALYZER(a) {
+    if (!extended_analyzer(a)) a->enabled = 0;
+  }
+}
+
 rc_proto analyze_capture(ir_t *ir, uint16_t len) {
+  score_capture_edges(ir, len);
+  return analyze_finish(ir);
+}
+
+void score_capture_edges(ir_t *ir, uint16_t len) {
   if (LOG_ON(5)) {
     // The verbose trace shows the closest analyzer after every edge.
     for (uint16_t i = 0; i < len; ++i) {
@@ -132,13 +153,19 @@ rc_proto analyze_capture(ir_t *ir, uint16_t len) {
       analyze_edge(ir->buf[i], ir);
     }
   } else {
-    for (uint16_t i = 0; i < len; ++i) {
-      ir->count = static_cast<uint8_t>(i);
-      score_edge(ir->buf[i], ir);
+    if (!plan_matches_list()) rebuild_plan();
+    if (plan.usable && !LOG_ON(4)) {
+      // No line to keep in order: each analyzer scores the whole capture in turn.
+      for (int k = 0; k < plan.count; ++k)
+        if (plan.record[k]->enabled) plan.score[k].all(ir->buf, len, plan.record[k], 0xFFFF);
+    } else {
+      for (uint16_t i = 0; i < len; ++i) {
+        ir->count = static_cast<uint8_t>(i);
+        score_edge(ir->buf[i], ir);
+      }
     }
   }
   ir->count = static_cast<uint8_t>(len);
-  return analyze_finish(ir);
 }
 
 bool analyze_and_reset(ir_t *ir, uint16_t len, rc_proto *verdict) {

@@ -16,4 +16,16 @@ rc_proto analyze_capture(ir_t *ir, uint16_t len);
 // Returns false, having done nothing, otherwise.
 bool analyze_and_reset(ir_t *ir, uint16_t len, rc_proto *verdict);
 
+// The scoring part of analyze_capture: leaves ir->count at len, calls no finish.
+void score_capture_edges(ir_t *ir, uint16_t len);
+
+// The enabled analyzer with the smallest penalty (the earlier one on a tie), or null.
+IR_PROTOCOL_ANALYZER *closest_analyzer();
+
+// Whether the record is one of the extended protocols' analyzers.
+bool extended_analyzer(const IR_PROTOCOL_ANALYZER *a);
+
+// Drops every analyzer but the extended protocols' from the current capture.
+void leave_extended_analyzers_only();
+
 }  // namespace codara

@@ -7,6 +7,7 @@
 #include "libcodara/analyzer.h"
 #include "libcodara/analyzers/scoring.h"
 #include "libcodara/ll.h"
+#include "libcodara/protocols/extended.h"
 #include "libcodara/util.h"
 #include "liblog/log.h"
 
@@ -99,10 +100,81 @@ int reject(struct ir_prot *p) {
   return RC_PROTO_INVALID;
 }
 
+// What the default handler makes of a capture no handler decodes; false when
+// there is none (the capture is rejected).
+bool decode_unknown(ir_t *t, ir_prot *p) {
+  [[maybe_unused]] constexpr const char *kLogFunc = "ir_decode_packet";  // its lines are the decode's
+  if (unknown == nullptr) return false;
+  LOGW("no known decoder, calling default handler");
+  const IR_PROTOCOL_HANDLER *h = handler_of(unknown);
+  if (h->decode != nullptr) h->decode(t, p);
+  return true;
+}
+
+// Hands the capture to the handler of the verdict `matched`, or to the default
+// handler when none serves it. False when the capture is rejected.
+bool dispatch(rc_proto matched, ir_t *t, ir_prot *p) {
+  [[maybe_unused]] constexpr const char *kLogFunc = "ir_decode_packet";  // its lines are the decode's
+  memset(p, 0, sizeof(*p));
+  for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) {
+    struct protocol *rec = record_of(n);
+    LOGV("checking: %s", rec->name);
+    const IR_PROTOCOL_HANDLER *h = handler_of(rec);
+    if (!serves(h, matched)) continue;
+    LOGV("handler match: %s", rec->name);
+    if (h->decode == nullptr) {
+      LOGE("no valid decoder for protocol");
+      return false;
+    }
+    return h->decode(t, p) >= 0;
+  }
+  return decode_unknown(t, p);
+}
+
+// A result of one of the library's own protocols that the decode path keeps.
+bool decoded_known(const ir_prot *p) {
+  return p->hash != 0 && p->protocol != RC_PROTO_UNKNOWN && p->protocol != RC_PROTO_INVALID;
+}
+
+// With the extended protocols registered, the analyzers are asked from the closest
+// on. An extended handler that cannot read the capture passes it on. The closest of
+// the library's own analyzers decides as it does without the extension, unless that
+// leaves the capture unknown or invalid: then only the extension's analyzers may
+// still take it, and if none does, the library's result stands.
+bool dispatch_extended(ir_t *t, ir_prot *p) {
+  [[maybe_unused]] constexpr const char *kLogFunc = "ir_decode_packet";  // its lines are the decode's
+  bool have_own = false, own_ok = false;
+  ir_prot own{};
+  for (IR_PROTOCOL_ANALYZER *a; (a = codara::closest_analyzer()) != nullptr; a->enabled = 0) {
+    const rc_proto matched = a->finish != nullptr ? a->finish(t, a) : RC_PROTO_UNKNOWN;
+    LOGD("protocol: %d", matched);
+    struct protocol *rec = find_handler(matched);
+    const bool extended = rec != nullptr && codara::extended_handler(rec);
+    if (extended) {
+      memset(p, 0, sizeof(*p));
+      LOGV("handler match: %s", rec->name);
+      if (handler_of(rec)->decode(t, p) >= 0) return true;
+      LOGD("%s declined", rec->name);
+    }
+    if (have_own || codara::extended_analyzer(a)) continue;
+    // Without the extension a verdict its handlers serve went to the default handler.
+    have_own = true;
+    memset(p, 0, sizeof(*p));
+    own_ok = extended ? decode_unknown(t, p) : dispatch(matched, t, p);
+    if (own_ok && decoded_known(p)) return true;
+    own = *p;
+    codara::leave_extended_analyzers_only();
+  }
+  if (!have_own) return dispatch(RC_PROTO_UNKNOWN, t, p);
+  *p = own;
+  return own_ok;
+}
+
 }  // namespace
 
 namespace codara {
 bool tx_callback_registered() { return _cb != nullptr; }
+void register_builtin() { init_lib(); }
 }  // namespace codara
 
 extern "C" {
@@ -157,35 +229,21 @@ int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
   t.count = static_cast<uint8_t>(len);
   if (len <= 2) return reject(p);
 
-  rc_proto matched;
-  if (!codara::analyze_and_reset(&t, len, &matched)) {
-    matched = codara::analyze_capture(&t, len);
-    LOGD("protocol: %d", matched);
+  bool decoded;
+  if (codara::extended_registered()) {
+    codara::score_capture_edges(&t, len);
+    decoded = dispatch_extended(&t, p);
     reset_analyzer();
-  }
-
-  memset(p, 0, sizeof(*p));
-  bool found = false;
-  for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) {
-    struct protocol *rec = record_of(n);
-    LOGV("checking: %s", rec->name);
-    const IR_PROTOCOL_HANDLER *h = handler_of(rec);
-    if (!serves(h, matched)) continue;
-    LOGV("handler match: %s", rec->name);
-    if (h->decode == nullptr) {
-      LOGE("no valid decoder for protocol");
-      return reject(p);
+  } else {
+    rc_proto matched;
+    if (!codara::analyze_and_reset(&t, len, &matched)) {
+      matched = codara::analyze_capture(&t, len);
+      LOGD("protocol: %d", matched);
+      reset_analyzer();
     }
-    if (h->decode(&t, p) < 0) return reject(p);
-    found = true;
-    break;
+    decoded = dispatch(matched, &t, p);
   }
-  if (!found) {
-    if (unknown == nullptr) return reject(p);
-    LOGW("no known decoder, calling default handler");
-    const IR_PROTOCOL_HANDLER *h = handler_of(unknown);
-    if (h->decode != nullptr) h->decode(&t, p);
-  }
+  if (!decoded) return reject(p);
 
   if (p->hash == 0 || (len == 3 && p->protocol != RC_PROTO_NEC_REPEAT)) return reject(p);
   // The decoder's key gap sits one past the slot after the last edge, when that

@@ -301,7 +301,7 @@ TEST(Output, SeveralFilesArePrefixedWithFileAndLine) {
 }
 
 TEST(Output, ProtocolsListsTheLibrarysHandlersAndAnalyzers) {
-  Result r = codara("protocols");
+  Result r = codara("--core-only protocols");
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<std::string> out = lines(r.out);
   std::vector<std::string> names;
@@ -312,6 +312,24 @@ TEST(Output, ProtocolsListsTheLibrarysHandlersAndAnalyzers) {
   std::vector<std::string> analyzers(out.begin() + long(std::min(i + 2, out.size())), out.end());
   EXPECT_EQ(analyzers, (std::vector<std::string>{"  zivra", "  mce", "  NEC", "  ortek", "  RC6", "  rc5",
                                                   "  Panasonic", "  sony", "  xmp"}));
+}
+
+// The extended set follows the library's own, each list under a heading of its own.
+TEST(Output, ProtocolsListsTheExtendedSetApart) {
+  Result r = codara("protocols");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> out = lines(r.out);
+  auto after = [&out](const std::string &heading) {
+    std::vector<std::string> names;
+    auto at = std::find(out.begin(), out.end(), heading);
+    for (++at; at < out.end() && at->rfind("  ", 0) == 0; ++at) names.push_back(at->substr(2, at->find(' ', 2) - 2));
+    return names;
+  };
+  EXPECT_EQ(after("Extended protocols (left out with --core-only):"),
+            (std::vector<std::string>{"SHARP", "DENON", "NOKIA", "RC6_6A", "ORTEK", "TDC", "JVC", "SAMSUNG32"}));
+  EXPECT_EQ(after("Extended protocols' analyzers:"),
+            (std::vector<std::string>{"sharp", "denon", "nokia", "TDC", "jvc", "samsung32", "rc6_6a"}));
+  EXPECT_NE(r.out.find("  SAMSUNG32  38000    yes     yes     SAMSUNG32\n"), std::string::npos) << r.out;
 }
 
 // ---- errors and exit codes ----------------------------------------------------------------

@@ -282,4 +282,44 @@ TEST(LabelLines, TellKeyNamesFromCaptureData) {
     EXPECT_FALSE(codara_cli::is_label_line(data)) << data;
 }
 
+// The extended pack's frames land under the kernel's protocols with the sent scancodes.
+// Registering the pack lasts for the process: CTest runs each test in its own.
+TEST(RcKeymap, ExtendedProtocolsUnderTheKernelsNames) {
+  codara_register_extended();
+  struct Sent {
+    const char *key;
+    uint32_t proto;
+    uint32_t scancode;
+    const char *where;
+  };
+  const Sent sent[] = {
+      {"KEY_POWER", RC_PROTO_JVC, 0x0312, "jvc/jvc"},
+      {"KEY_MUTE", RC_PROTO_SHARP, 0x0A44, "sharp/sharp"},
+      {"KEY_MENU", RC_PROTO_RC6_MCE, 0x800F0410, "rc6/rc6_mce"},
+      {"KEY_ENTER", RC_PROTO_RC6_6A_20, 0x12345, "rc6/rc6_6a_20"},
+      {"KEY_UP", CODARA_PROTO_SAMSUNG32, 0x070702, "nec/necx"},
+  };
+  std::string text;
+  for (const Sent &s : sent) {
+    ir_packet pkt{};
+    ASSERT_EQ(ir_encode(static_cast<rc_proto>(s.proto), s.scancode, &pkt), 0) << s.where;
+    text += std::string(s.key) + "\n";
+    for (uint16_t i = 0; i < pkt.len; ++i) text += (i % 2 ? " -" : (i ? " +" : "+")) + std::to_string(pkt.buf[i]);
+    text += "\n";
+  }
+  toml::table doc = toml::parse(keymap(text, KeymapFormat::RcKeymap));
+  std::map<std::string, std::string> found;  // key -> "protocol/variant scancode"
+  for (const toml::node &n : *doc["protocols"].as_array()) {
+    const toml::table &t = *n.as_table();
+    std::string pv = t["protocol"].value_or(std::string()) + "/" + t["variant"].value_or(std::string());
+    if (const toml::table *codes = t["scancodes"].as_table())
+      for (auto &&[sc, key] : *codes) found[key.value_or(std::string())] = pv + " " + std::string(sc.str());
+  }
+  for (const Sent &s : sent) {
+    char want[64];
+    snprintf(want, sizeof want, "%s 0x%x", s.where, s.scancode);
+    EXPECT_EQ(found[s.key], want);
+  }
+}
+
 }  // namespace

@@ -89,6 +89,17 @@ std::shared_ptr<zs::Gen4Model> open_app(int minor, const Bytes &img) {
   return app;
 }
 
+// After a save: a failure leaves the previous file as it was, a success wrote what
+// the clean run wrote.
+void save_check(Ctx &c, int rc) {
+  Bytes now = gen4t::read_file(c.file);
+  if (rc < 0) {
+    EXPECT_EQ(now, c.file_before) << "a failed save changed the previous file";
+  } else {
+    EXPECT_EQ(now, c.clean) << "a save reported success with another file";
+  }
+}
+
 Op save_op(int minor) {
   return Op{
       minor == 0 ? "save_4_0" : "save_4_5",
@@ -100,14 +111,7 @@ Op save_op(int minor) {
       },
       [](Ctx &c) { return zv_save_config(c.file.c_str()); },
       [](Ctx &c) { c.clean = gen4t::read_file(c.file); },
-      [](Ctx &c, int rc) {
-        Bytes now = gen4t::read_file(c.file);
-        if (rc < 0) {
-          EXPECT_EQ(now, c.file_before) << "a failed save changed the previous file";
-        } else {
-          EXPECT_EQ(now, c.clean) << "a save reported success with another file";
-        }
-      }};
+      save_check};
 }
 
 Op load_op(int minor) {
@@ -349,14 +353,7 @@ Op legacy_save_op() {
       },
       [](Ctx &c) { return zv_save_config(c.file.c_str()); },
       [](Ctx &c) { c.clean = gen4t::read_file(c.file); },
-      [](Ctx &c, int rc) {
-        Bytes now = gen4t::read_file(c.file);
-        if (rc < 0) {
-          EXPECT_EQ(now, c.file_before) << "a failed save changed the previous file";
-        } else {
-          EXPECT_EQ(now, c.clean) << "a save reported success with another file";
-        }
-      });
+      save_check);
 }
 
 Op legacy_load_op() {

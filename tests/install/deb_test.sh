@@ -20,5 +20,6 @@ has libzivra-dev '/cmake/Zivra/ZivraConfig\.cmake$'
 has zivra-tools '/bin/zivra$'
 has zivra-tools '/udev/rules\.d/70-zivra\.rules$'
 has zivra-tools '/man1/zivra\.1'
+has zivra-tools '/zivra/web/index\.html$'
 dpkg-deb -f "$out"/zivra-tools_*.deb Depends | grep libzivra0 >/dev/null || fail "zivra-tools does not depend on libzivra0"
 echo "deb test: passed"

@@ -17,7 +17,7 @@ for lib in zivra codara; do
   [ "$soname" = "lib$lib.so.0" ] && [ -e "$libdir/$soname" ] || fail "lib$lib.so: SONAME '$soname' not installed"
 done
 for f in include/zivra/zivra.h include/codara/codara.h bin/zivra bin/codara lib/udev/rules.d/70-zivra.rules \
-         share/man/man1/zivra.1 share/man/man1/codara.1; do
+         share/man/man1/zivra.1 share/man/man1/codara.1 share/zivra/web/index.html share/zivra/web/app.js; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
 sim="$libdir/zivra/libzivra_sim.so"
@@ -43,4 +43,15 @@ check "$prefix/cm/client"
 out=$(env -u LD_LIBRARY_PATH XDG_STATE_HOME="$prefix/state" "$prefix/bin/zivra" --simulate=fw4.9 info)
 grep -qF "firmware:       4.9.0" <<<"$out" || fail "installed zivra --simulate info printed: $out"
 [ -e "$prefix/state/zivra/sim-fw4.9.state" ] || fail "the simulated dongle was not kept"
+
+# The installed zivra serve finds its installed page (the link's token becomes a cookie).
+out="$prefix/serve.out"
+XDG_STATE_HOME="$prefix/state" "$prefix/bin/zivra" serve --simulate=fw4.9 --no-open --port 0 >"$out" 2>&1 &
+pid=$!
+for _ in $(seq 100); do grep -q 'token=' "$out" && break; sleep 0.1; done
+url=$(grep -o 'http://[^ ]*' "$out" || true)
+page=$(python3 -c 'import sys, urllib.request as u
+print(u.build_opener(u.HTTPCookieProcessor()).open(sys.argv[1], timeout=20).read().decode())' "$url" 2>&1 || true)
+kill "$pid" && wait "$pid" || true
+[[ "$page" == *'<title>Zivra dongle</title>'* ]] || fail "the installed zivra serve did not serve its page: $(cat "$out") $page"
 echo "install test: passed"

@@ -58,7 +58,14 @@ Outcome sh(const std::string &cmd, const std::string &input) {
 // A simulated dongle of one model, kept in its own state file for the whole test.
 struct Sim {
   std::string dongle, state;
-  explicit Sim(std::string name = "fw4.9") : dongle(std::move(name)), state(tmp(dongle + ".state")) {}
+  // Process ids come round again: a state file left by an earlier run under the same
+  // id and test would be another dongle's.
+  explicit Sim(std::string name = "fw4.9") : dongle(std::move(name)), state(tmp(dongle + ".state")) {
+    std::remove(state.c_str());
+  }
+  ~Sim() { std::remove(state.c_str()); }
+  Sim(const Sim &) = delete;
+  Sim &operator=(const Sim &) = delete;
   Outcome operator()(const std::string &args, const std::string &input = "") const {
     return sh(std::string("'") + ZIVRA_BIN + "' --simulate=" + dongle + " --sim-state '" + state + "' " + args, input);
   }
@@ -205,6 +212,7 @@ TEST_P(BadInput, RefusedWithNothingSent) {
   spit(tmp("garbage.cfg"), "\xDE\xAD\xBE\xEF this is no image");
   spit(tmp("badcrc.cfg"), std::string("\xEF\xBE\xAD\xDE\x01\x00\x00\x00\x00\x00\x00\x00\x12\x34\x56\x78", 16) + std::string(12, '\0'));
   spit(tmp("bad.mode2"), "pulse 900\nspace 450\npulse 99999999999\n");
+  std::remove(tmp("missing.cfg").c_str());
   std::string state = slurp(sim.state);
   std::string args = c.args;
   for (std::string f : {"garbage.cfg", "badcrc.cfg", "bad.mode2", "missing.cfg"})

@@ -208,8 +208,25 @@ bool read_buttons(std::string_view text, const std::string &source, KeymapFormat
   return true;
 }
 
+// The extended pack's decoders give their scancodes in the kernel's layouts already;
+// known by the label each writes (Samsung-32 reports NECX, so the label decides).
+KernelCode pack_code(const Button &b) {
+  struct Pack {
+    const char *label, *protocol, *variant;
+  };
+  static const Pack kPack[] = {
+      {"jvc", "jvc", "jvc"},           {"sharp", "sharp", "sharp"},         {"rc6_mce", "rc6", "rc6_mce"},
+      {"rc6_6a_20", "rc6", "rc6_6a_20"}, {"rc6_6a_24", "rc6", "rc6_6a_24"}, {"rc6_6a_32", "rc6", "rc6_6a_32"},
+      {"samsung32", "nec", "necx"},
+  };
+  const std::string label = label_of(b.description);
+  for (const Pack &k : kPack)
+    if (label == k.label) return {k.protocol, k.variant, b.scancode};
+  return {};
+}
+
 KernelCode kernel_code(const Button &b) {
-  if (!from_builtin_decoder(b)) return {};
+  if (!from_builtin_decoder(b)) return pack_code(b);
   const std::string &p = b.protocol;
   const uint32_t s = b.scancode;
   if (is_nec32bit(b)) {

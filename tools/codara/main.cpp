@@ -77,7 +77,10 @@ std::string description(const ir_prot &p) {
   return d;
 }
 
-const char *short_name(int proto) { return enum_to_str(static_cast<rc_proto>(proto)); }
+// Samsung-32 has an encoder key beyond the protocol names (its frames decode as NECX).
+const char *short_name(int proto) {
+  return proto == CODARA_PROTO_SAMSUNG32 ? "SAMSUNG32" : enum_to_str(static_cast<rc_proto>(proto));
+}
 
 struct DecodeOptions {
   std::vector<std::string> files;
@@ -247,6 +250,10 @@ struct EncodeOptions {
 bool parse_protocol(std::string name, rc_proto &out) {
   for (char &ch : name) ch = char(std::toupper(static_cast<unsigned char>(ch)));
   if (name.rfind("RC_PROTO_", 0) == 0) name.erase(0, 9);
+  if (name == short_name(CODARA_PROTO_SAMSUNG32)) {
+    out = static_cast<rc_proto>(CODARA_PROTO_SAMSUNG32);
+    return true;
+  }
   out = str_to_enum(name.c_str());
   return out != RC_PROTO_UNKNOWN || name == "UNKNOWN";
 }
@@ -359,19 +366,34 @@ bool encodes(uint64_t mask) {
   return false;
 }
 
-int protocols() {
+int list_length(const ll_t *head) {
+  int k = 0;
+  for (const ll_t *n = head->next; n != head; n = n->next) ++k;
+  return k;
+}
+
+// The library's own handlers and analyzers, then (unless --core-only) the extended
+// set under a heading of its own: it is registered after them.
+int protocols(bool core_only) {
   ensure_registered();
+  const int own_handlers = list_length(&registered_protocols), own_analyzers = list_length(&registered_analyzers);
+  if (!core_only) codara_register_extended();
+  int k = 0;
   std::printf("Handlers, in lookup order:\n");
   std::printf("  %-10s %-8s %-7s %-7s %s\n", "NAME", "CARRIER", "DECODE", "ENCODE", "PROTOCOLS");
   for (ll_t *n = registered_protocols.next; n != &registered_protocols; n = n->next) {
+    if (k++ == own_handlers) std::printf("Extended protocols (left out with --core-only):\n");
     const protocol *rec = ll_entry(n, protocol, node);
     const auto *h = static_cast<const IR_PROTOCOL_HANDLER *>(rec->iface);
     std::printf("  %-10s %-8u %-7s %-7s %s\n", rec->name, h->carrier, h->decode ? "yes" : "no",
                 h->encode && encodes(h->protocols) ? "yes" : "no", mask_names(h->protocols).c_str());
   }
   std::printf("\nAnalyzers, in tie-break order:\n");
-  for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next)
+  k = 0;
+  for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next) {
+    if (k++ == own_analyzers) std::printf("Extended protocols' analyzers:\n");
     std::printf("  %s\n", ll_entry(n, IR_PROTOCOL_ANALYZER, node)->name);
+  }
   return 0;
 }
 
@@ -384,6 +406,8 @@ int run(int argc, char **argv) {
                                            "2 +warnings, 3 info, 4 debug, 5 verbose")
       ->check(CLI::Range(0, 5));
   app.add_flag("-v,--verbose", verbose, "Show libcodara's log lines (-v errors and warnings, -vv info, -vvv debug)");
+  bool core_only = false;
+  app.add_flag("--core-only", core_only, "Only the library's own protocols, without the extended set (Sharp, JVC, ...)");
   app.add_flag_callback("--version", [] {
     std::printf("codara %s\n", ir_lib_version());
     throw CLI::Success();
@@ -450,9 +474,10 @@ int run(int argc, char **argv) {
   // The library's log lines are for developers; the tool says what went wrong in its own
   // words (an undecodable capture is an INVALID line, not the hash's complaint beside it).
   set_loglevel(log_level >= 0 ? log_level : verbose > 0 ? std::min(5, verbose + 1) : 0);
+  if (pro->parsed()) return protocols(core_only);
+  if (!core_only) codara_register_extended();
   if (dec->parsed()) return decode(dopt);
   if (enc->parsed()) return encode(eopt);
-  if (pro->parsed()) return protocols();
   if (plt->parsed()) return plot(popt);
   if (km->parsed()) return keymap(kopt);
   std::fprintf(stderr, "A subcommand is required: decode, encode, plot, keymap or protocols\nRun with --help for more information.\n");

@@ -15,6 +15,7 @@
 #include "codara/codara.h"
 #include "keymap.h"
 #include "ops.h"
+#include "serve.h"
 #include "signal_svg.h"
 #include "simulate.h"
 #include "zivra/logging.h"
@@ -28,22 +29,6 @@ using nlohmann::json;
 
 volatile std::sig_atomic_t g_stop = 0;
 void on_interrupt(int) { g_stop = 1; }
-
-const char *status_name(Status s) {
-  switch (s) {
-    case Status::Ok: return "ok";
-    case Status::Failed: return "failed";
-    case Status::Usage: return "usage";
-    case Status::NoDongle: return "no-dongle";
-    case Status::Permission: return "permission";
-    case Status::Unsupported: return "unsupported";
-    case Status::File: return "file";
-    case Status::Timeout: return "timeout";
-    case Status::Refused: return "refused";
-    case Status::Upgrade: return "upgrade-failed";
-  }
-  return "failed";
-}
 
 std::string hex32(uint32_t v) {
   char b[16];
@@ -332,6 +317,8 @@ int run(int argc, char **argv) {
       ->check(CLI::Range(0, 5));
   app.add_flag("-v,--verbose", verbose, "Show the libraries' log lines (-v errors and warnings, -vv info, -vvv debug)");
   app.add_flag("-y,--yes", c.yes, "Do not ask for confirmation");
+  bool core_only = false;
+  app.add_flag("--core-only", core_only, "Decode only the library's own protocols, without the extended set (Sharp, JVC, ...)");
   app.add_flag("--simulate{fw4.10}", sim.dongle, "Use a simulated dongle (default fw4.10; see list-dongles); also ZIVRA_SIMULATE=NAME")
       ->expected(0, 1);
   app.add_option("--sim-state", sim.state_file, "File the simulated dongle is kept in (default $XDG_STATE_HOME/zivra/sim-NAME.state)");
@@ -451,6 +438,15 @@ int run(int argc, char **argv) {
 
   app.add_subcommand("list-dongles", "Name every simulated dongle (implies --simulate)");
 
+  ServeOptions serve_opt;
+  serve_opt.port = 8767;
+  bool no_open = false;
+  auto *serve_cmd = app.add_subcommand("serve", "Set up the dongle from a web page on this machine (prints its address)");
+  auto *port_opt = serve_cmd->add_option("--port", serve_opt.port, "Port to listen on (0: any free one)")->check(CLI::Range(0, 65535))->capture_default_str();
+  serve_cmd->add_option("--bind", serve_opt.bind, "Address to listen on; anything but 127.0.0.1 lets other machines reach the page")
+      ->capture_default_str();
+  serve_cmd->add_flag("--no-open", no_open, "Do not open the page in the desktop's browser");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success &e) {
@@ -468,10 +464,14 @@ int run(int argc, char **argv) {
 
   // The libraries' log lines are for developers: shown only when asked for.
   set_loglevel(log_level >= 0 ? log_level : verbose > 0 ? std::min(5, verbose + 1) : 0);
+  if (!core_only) codara_register_extended();
 
   if (sim.dongle.empty())
     if (const char *e = getenv("ZIVRA_SIMULATE"); e != nullptr && *e != '\0') sim.dongle = std::string(e) == "1" ? kDefaultSimDongle : e;
   if (name == "list-dongles" && sim.dongle.empty()) sim.dongle = kDefaultSimDongle;
+  // A person watches the page: the simulated dongle keeps real time (its waits, the
+  // remote's presses, the upgrade's progress).
+  if (name == "serve" && !sim.dongle.empty() && !under_sim()) setenv("ZIVRA_SIM_REALTIME", "1", 0);
   if (!sim.dongle.empty() && !under_sim()) return c.error(run_simulated(sim, argv));
   if (under_sim() && !sim.dongle.empty()) {
     bool known = false;
@@ -480,6 +480,8 @@ int run(int argc, char **argv) {
       return c.error(fail(Status::Usage, "there is no simulated dongle '" + sim.dongle + "'", "zivra list-dongles names them"));
     if (name == "capture" && cap.count == 0 && cap.seconds == 0) cap.seconds = 10;
   }
+
+  if (name == "serve") return serve_main(serve_opt, no_open, port_opt->count() > 0);
 
   Dongle d;
   d.progress = c.as_json ? LibOutput::Discard : isatty(1) ? LibOutput::Stdout : LibOutput::Discard;

@@ -31,6 +31,33 @@ namespace zivra_cli {
 
 Error fail(Status s, std::string message, std::string hint) { return Error{s, std::move(message), std::move(hint)}; }
 
+std::string temp_path(const std::string &what) {
+  const char *dir = getenv("TMPDIR");
+  std::string base = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/zivra-" + what + "-XXXXXX";
+  std::vector<char> name(base.begin(), base.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) return {};
+  close(fd);
+  return name.data();
+}
+
+const char *status_name(Status s) {
+  switch (s) {
+    case Status::Ok: return "ok";
+    case Status::Failed: return "failed";
+    case Status::Usage: return "usage";
+    case Status::NoDongle: return "no-dongle";
+    case Status::Permission: return "permission";
+    case Status::Unsupported: return "unsupported";
+    case Status::File: return "file";
+    case Status::Timeout: return "timeout";
+    case Status::Refused: return "refused";
+    case Status::Upgrade: return "upgrade-failed";
+  }
+  return "failed";
+}
+
 namespace {
 
 // The hash the dongle itself stores for a recorded button (its receiver's longest edge).
@@ -188,16 +215,6 @@ Error check_wait(int wait_s) {
   return {};
 }
 
-std::string temp_path(const std::string &what) {
-  const char *dir = getenv("TMPDIR");
-  std::string base = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/zivra-" + what + "-XXXXXX";
-  std::vector<char> name(base.begin(), base.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) return {};
-  close(fd);
-  return name.data();
-}
 
 bool write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
   std::vector<uint8_t> copy = bytes;
@@ -309,6 +326,12 @@ void Dongle::close() {
   caps_ = nullptr;
 }
 
+void Dongle::forget() {
+  close();
+  tried_ = false;
+  open_error_ = {};
+}
+
 namespace {
 // What is on the bus when opening failed: a dongle we may not open, one that
 // answered with firmware we do not know, or nothing.
@@ -340,6 +363,19 @@ Error diagnose_open() {
               "or try the simulated dongle: zivra info --simulate");
 }
 }  // namespace
+
+bool Dongle::present() const {
+  if (!open_) return false;
+  bool hid = state_ == 2 ? major_ >= 4 : major_ >= 3;
+  if (!hid) return true;
+  hid_device_info *all = hid_enumerate(ZV_VID, 0);
+  bool found = false;
+  // The same dongle in the other state has re-enumerated under the other ID.
+  unsigned short pid = state_ == 2 ? ZV_PID_HID_APP : ZV_PID_HID_BOOTLOADER;
+  for (hid_device_info *i = all; i != nullptr; i = i->next) found = found || i->product_id == pid;
+  hid_free_enumeration(all);
+  return found;
+}
 
 Error Dongle::open() {
   if (tried_) return open_error_;
@@ -413,6 +449,39 @@ Result<Info> info(Dongle &d) {
     if (n >= 0) i.keys_remaining = n;
   }
   return i;
+}
+
+Abilities abilities(Dongle &d) {
+  Abilities a;
+  if (d.open() || d.state() != 2) {
+    a.upgrade = d.is_open();
+    return a;
+  }
+  a.record = ZV_HAS(d, zv_set_record);
+  a.long_press = ZV_HAS(d, zv_set_record_lp);
+  a.macro = ZV_HAS(d, zv_set_record_macro);
+  a.toggle = ZV_HAS(d, zv_set_record_toggle);
+  a.delete_next = ZV_HAS(d, zv_set_delete);
+  a.delete_key = ZV_HAS(d, zv_delete_buttons) || gen4(d);
+  a.delete_index = ZV_HAS(d, zv_delete_index) || gen4(d);
+  a.list = gen4(d) || ZV_HAS(d, zv_display_config);
+  a.save = ZV_HAS(d, zv_save_config);
+  a.load = ZV_HAS(d, zv_load_config);
+  a.format = ZV_HAS(d, zv_format_config);
+  a.capture = ZV_HAS(d, zv_ir_packet_poll);
+  a.upgrade = ZV_HAS(d, zv_device_set_dfu);
+  return a;
+}
+
+std::vector<std::string> known_keys(Dongle &d, const std::vector<std::string> &names) {
+  std::vector<std::string> out;
+  if (d.open() || d.state() != 2) return out;
+  for (const std::string &n : names) {
+    record_t r{};
+    std::string usage;
+    if (translate_key(d, n, r, usage)) out.push_back(n);
+  }
+  return out;
 }
 
 // ---- buttons ----------------------------------------------------------------------------
@@ -842,6 +911,12 @@ Result<std::string> come_back(Dongle &d, int timeout_s, int want) {
 }
 }  // namespace
 
+Result<size_t> check_firmware(const std::string &image) {
+  std::vector<uint8_t> img;
+  if (Error e = check_image(image, img)) return e;
+  return img.size();
+}
+
 Result<Upgraded> upgrade(Dongle &d, const std::string &image, int timeout_s, const std::function<void(int)> &progress) {
   std::vector<uint8_t> img;
   if (Error e = check_image(image, img)) return e;
@@ -1082,7 +1157,7 @@ Result<int> capture(Dongle &d, const CaptureOptions &o, const std::function<bool
   int count = 0;
   double last = now_s();
   ir_packet pkt{};
-  while (o.stop == nullptr || !*o.stop) {
+  while ((o.stop == nullptr || !*o.stop) && !(o.stop_when && o.stop_when())) {
     int rc = zv_ir_packet_poll(&pkt);
     if (rc < 0 && o.stop != nullptr && *o.stop) break;  // the read was interrupted by the stop signal
     if (rc < 0)

@@ -38,6 +38,11 @@ struct Error {
 };
 
 Error fail(Status s, std::string message, std::string hint = "");
+// A new empty file in $TMPDIR (or /tmp) named after `what`; empty when none can be made.
+std::string temp_path(const std::string &what);
+
+// The failure class as a word ("usage", "no-dongle", ...), as the JSON faces show it.
+const char *status_name(Status s);
 
 template <class T>
 struct Result {
@@ -64,9 +69,15 @@ class Dongle {
 
   Error open();  // opens on first use; later calls return the first outcome
   void close();
+  // Closes and forgets the outcome of opening, so the next open() looks again (a
+  // dongle pulled out and plugged back in).
+  void forget();
   // After the library reopened the dongle itself (waits, upgrades): read its state again.
   void refresh();
   bool is_open() const { return open_; }
+  // Whether the open dongle is still on the bus (dongles behind bulk USB are taken as
+  // present: they are noticed gone when an exchange fails).
+  bool present() const;
   int state() const { return state_; }  // 1 bootloader, 2 application
   int major() const { return major_; }
   int minor() const { return minor_; }
@@ -98,6 +109,17 @@ struct Info {
   std::string library_version;
 };
 Result<Info> info(Dongle &d);
+
+// What this dongle's firmware offers, for a face that shows only what works.
+struct Abilities {
+  bool record = false, long_press = false, macro = false, toggle = false;
+  bool delete_next = false, delete_key = false, delete_index = false;
+  bool list = false, save = false, load = false, format = false;
+  bool capture = false, upgrade = false;
+};
+Abilities abilities(Dongle &d);
+// The names among `names` that this dongle's key table knows.
+std::vector<std::string> known_keys(Dongle &d, const std::vector<std::string> &names);
 
 // ---- buttons ------------------------------------------------------------------------
 
@@ -166,6 +188,8 @@ struct Upgraded {
 // Checks the image file before the dongle is touched; `progress` sees 0..100 during the
 // upload (may be empty). Waits `timeout_s` for each re-enumeration.
 Result<Upgraded> upgrade(Dongle &d, const std::string &image, int timeout_s, const std::function<void(int)> &progress);
+// Checks a firmware image file's header without touching the dongle; its size in bytes.
+Result<size_t> check_firmware(const std::string &image);
 // Switches into the bootloader / back into the firmware and waits for the dongle.
 Result<std::string> bootloader_enter(Dongle &d, int timeout_s);
 Result<std::string> bootloader_leave(Dongle &d, int timeout_s);
@@ -219,6 +243,7 @@ struct CaptureOptions {
   int count = 0;           // stop after this many signals; 0: until stopped
   double seconds = 0;      // stop after this long without a signal; 0: never
   const volatile std::sig_atomic_t *stop = nullptr;  // set from a signal handler
+  std::function<bool()> stop_when;  // asked between reads; true ends the capture
 };
 // Calls `each` for every capture as it arrives; `each` returns false to stop.
 Result<int> capture(Dongle &d, const CaptureOptions &o, const std::function<bool(const Signal &)> &each);

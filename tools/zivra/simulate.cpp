@@ -23,25 +23,11 @@ namespace {
 
 const char *const kSimSymbol = "zivra_sim_dongle_list";
 
-std::string self_dir() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string p(buf, static_cast<size_t>(n));
-  return p.substr(0, p.rfind('/'));
-}
-
 // libzivra_sim.so: $ZIVRA_SIM_LIBRARY, else beside the program in the build tree or
 // the install prefix (paths relative to the program's directory, ':'-separated).
 std::string find_sim() {
   if (const char *lib = getenv("ZIVRA_SIM_LIBRARY"); lib != nullptr && *lib != '\0') return lib;
-  std::string dir = self_dir();
-  std::istringstream rel(ZIVRA_SIM_RELATIVE_PATHS);
-  for (std::string r; std::getline(rel, r, ':');) {
-    std::string p = dir + "/" + r;
-    if (access(p.c_str(), R_OK) == 0) return p;
-  }
-  return {};
+  return find_beside(ZIVRA_SIM_RELATIVE_PATHS, "");
 }
 
 bool mkdirs(const std::string &dir) {
@@ -81,6 +67,24 @@ std::string sanitizer_runtime() {
 }
 
 }  // namespace
+
+std::string self_dir() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string p(buf, static_cast<size_t>(n));
+  return p.substr(0, p.rfind('/'));
+}
+
+std::string find_beside(const std::string &relative_paths, const std::string &inside) {
+  std::string dir = self_dir();
+  std::istringstream rel(relative_paths);
+  for (std::string r; std::getline(rel, r, ':');) {
+    std::string p = dir + "/" + r;
+    if (access((p + inside).c_str(), R_OK) == 0) return p;
+  }
+  return {};
+}
 
 bool under_sim() { return dlsym(RTLD_DEFAULT, kSimSymbol) != nullptr; }
 

@@ -19,6 +19,12 @@ struct SimOptions {
   std::string ir;          // PROTOCOL:SCANCODE,...
 };
 
+// The directory this program lies in.
+std::string self_dir();
+// The first of `relative_paths` (':'-separated, relative to the program's directory)
+// that holds a readable `inside` (empty: the path itself); empty when none does.
+std::string find_beside(const std::string &relative_paths, const std::string &inside);
+
 // True when libzivra_sim.so is loaded in this process.
 bool under_sim();
 

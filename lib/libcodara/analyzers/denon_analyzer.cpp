@@ -34,4 +34,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "denon", analyze_with<denon_penalty>, finish_d
 struct protocol __proto_DENON = {"iranalyzer", "DENON", &analyzer, {}};
 }  // namespace
 
-extern "C" void DENON__iranalyzer(void) { register_analyzer(&__proto_DENON, scorers<denon_penalty>); }
+extern "C" void DENON__iranalyzer(void) { register_analyzer(&__proto_DENON, scorers<denon_penalty>, true); }

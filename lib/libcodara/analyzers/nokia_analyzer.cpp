@@ -1,5 +1,6 @@
 // Nokia: 412 / 276 us leader, 164 us marks.
 #include "libcodara/analyzers/scoring.h"
+#include "libcodara/timings/nokia.h"
 #include "liblog/log.h"
 
 LOG_MODULE("lib/libcodara/analyzers/nokia_analyzer");
@@ -7,9 +8,7 @@ LOG_MODULE("lib/libcodara/analyzers/nokia_analyzer");
 namespace {
 using namespace codara;
 
-constexpr uint16_t kLeaderMark = 412;
-constexpr uint16_t kLeaderSpace = 276;
-constexpr uint16_t kMark = 164;
+using namespace codara::nokia;
 
 // Only marks are scored after the leader: the spaces carry the data.
 uint32_t nokia_penalty(uint16_t t, uint8_t pos) {
@@ -27,4 +26,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "nokia", analyze_with<nokia_penalty>, finish_n
 struct protocol __proto_NOKIA = {"iranalyzer", "NOKIA", &analyzer, {}};
 }  // namespace
 
-extern "C" void NOKIA__iranalyzer(void) { register_analyzer(&__proto_NOKIA, scorers<nokia_penalty>); }
+extern "C" void NOKIA__iranalyzer(void) { register_analyzer(&__proto_NOKIA, scorers<nokia_penalty>, true); }

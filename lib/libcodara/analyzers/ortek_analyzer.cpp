@@ -1,6 +1,6 @@
 // Ortek: 1920 us leader, then edges of 480 / 960 us.
 #include "libcodara/analyzers/scoring.h"
-#include "libcodara/timings/timing.h"
+#include "libcodara/timings/ortek.h"
 #include "liblog/log.h"
 
 LOG_MODULE("lib/libcodara/analyzers/ortek_analyzer");
@@ -8,11 +8,7 @@ LOG_MODULE("lib/libcodara/analyzers/ortek_analyzer");
 namespace {
 using namespace codara;
 
-constexpr uint16_t kLeaderMark = 1920;
-constexpr uint16_t kShortEdge = 480;
-constexpr uint16_t kLongEdge = 2 * kShortEdge;
-constexpr uint16_t kSplit = midpoint(kShortEdge, kLongEdge);  // 720
-constexpr uint16_t kRepeatWindowMin = 44, kRepeatWindowMax = 52;  // ms after the previous capture
+using namespace codara::ortek;
 
 uint32_t ortek_penalty(uint16_t t, uint8_t pos) {
   if (pos == 0) return dist(t, kLeaderMark);

@@ -118,8 +118,9 @@ EdgeRange first_edge_range() {
 template <Penalty P>
 constexpr Scorers scorers{score_capture<P, false>, score_capture<P, true>, first_edge_range<P>};
 
-// Registers a built-in analyzer record together with its whole-capture scorer.
-void register_analyzer(struct protocol *p, const Scorers &score);
+// Registers a built-in analyzer record together with its whole-capture scorers;
+// `extended` marks the analyzers of the extended protocols.
+void register_analyzer(struct protocol *p, const Scorers &score, bool extended = false);
 
 // What an analyzer remembers of the previous capture, to flag repeat frames.
 struct nec_data_t {

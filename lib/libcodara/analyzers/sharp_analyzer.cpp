@@ -33,4 +33,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "sharp", analyze_with<sharp_penalty>, finish_s
 struct protocol __proto_SHARP = {"iranalyzer", "SHARP", &analyzer, {}};
 }  // namespace
 
-extern "C" void SHARP__iranalyzer(void) { register_analyzer(&__proto_SHARP, scorers<sharp_penalty>); }
+extern "C" void SHARP__iranalyzer(void) { register_analyzer(&__proto_SHARP, scorers<sharp_penalty>, true); }

@@ -1,6 +1,6 @@
 // TDC: 315 us leader mark, edges of 315 / 630 us.
 #include "libcodara/analyzers/scoring.h"
-#include "libcodara/timings/timing.h"
+#include "libcodara/timings/tdc.h"
 #include "liblog/log.h"
 
 LOG_MODULE("lib/libcodara/analyzers/tdc_analyzer");
@@ -8,9 +8,7 @@ LOG_MODULE("lib/libcodara/analyzers/tdc_analyzer");
 namespace {
 using namespace codara;
 
-constexpr uint16_t kShortEdge = 315;
-constexpr uint16_t kLongEdge = 2 * kShortEdge;
-constexpr uint16_t kSplit = midpoint(kShortEdge, kLongEdge);  // 472, scored as short
+using namespace codara::tdc;
 
 uint32_t tdc_penalty(uint16_t t, uint8_t pos) {
   if (pos == 0) return dist(t, kShortEdge);
@@ -26,4 +24,4 @@ IR_PROTOCOL_ANALYZER analyzer{{}, "TDC", analyze_with<tdc_penalty>, finish_tdc, 
 struct protocol __proto_TDC = {"iranalyzer", "TDC", &analyzer, {}};
 }  // namespace
 
-extern "C" void TDC__iranalyzer(void) { register_analyzer(&__proto_TDC, scorers<tdc_penalty>); }
+extern "C" void TDC__iranalyzer(void) { register_analyzer(&__proto_TDC, scorers<tdc_penalty>, true); }

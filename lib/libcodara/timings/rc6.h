@@ -25,3 +25,16 @@ constexpr uint16_t kLongSplit = midpoint(kFullBit, kToggleEdge);  // 1110
 constexpr uint16_t kKeyGapMs = 27;
 
 }  // namespace codara::rc6
+
+// Mode 6A (and its MCE variant): the same leader and half bit, mode bits 110, a
+// double-width trailer bit, then 20, 24 or 32 data bits.
+namespace codara::rc6 {
+
+constexpr uint16_t kMode6A = 6;
+// The MCE variant: 32 bits under this customer code, the toggle in bit 15.
+constexpr uint32_t kMceCustomer = 0x800F0000;
+constexpr uint32_t kMceCustomerMask = 0xFFFF0000;
+constexpr uint32_t kMceToggle = 0x8000;
+constexpr uint16_t kPeriodMs = 107;
+
+}  // namespace codara::rc6

@@ -17,3 +17,17 @@ constexpr uint16_t kRepeatWindowMin = 36;
 constexpr uint16_t kRepeatWindowMax = 50;
 
 }  // namespace codara::sharp
+
+namespace codara::sharp {
+
+// A frame: 5 address bits, 8 command bits, 2 bits that tell the frame apart from its
+// check frame (sent after it with the command inverted), least significant first,
+// then a closing mark; the pair is separated by 165 marks' worth of silence.
+constexpr int kAddressBits = 5;
+constexpr int kCommandBits = 8;
+constexpr int kFrameBits = 15;
+constexpr int kFrameEdges = 2 * kFrameBits + 1;
+constexpr uint16_t kGapMs = 44;  // 165 x 264 us
+constexpr uint16_t kHashMaxEdge = 2400;
+
+}  // namespace codara::sharp

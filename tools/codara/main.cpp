@@ -348,7 +348,10 @@ std::string mask_names(uint64_t mask) {
   if (!mask) return "(default handler)";
   std::string s;
   for (int b = 0; b < 64; ++b)
-    if (mask >> b & 1) s += (s.empty() ? "" : " ") + std::string(short_name(b));
+    if (mask >> b & 1) {
+      if (!s.empty()) s += ' ';
+      s += short_name(b);
+    }
   return s;
 }
 

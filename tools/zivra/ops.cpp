@@ -512,7 +512,9 @@ Done record(Dongle &d, const RecordRequest &r) {
       {RecordMode::Macro, ZV_HAS(d, zv_set_record_macro), zv_set_record_macro, "recording a macro"},
       {RecordMode::Toggle, ZV_HAS(d, zv_set_record_toggle), nullptr, "recording a toggle"},
   };
-  const Way &w = *std::find_if(std::begin(ways), std::end(ways), [&](const Way &x) { return x.mode == r.mode; });
+  const Way *found = std::find_if(std::begin(ways), std::end(ways), [&](const Way &x) { return x.mode == r.mode; });
+  if (found == std::end(ways)) return fail(Status::Usage, "unknown way of recording; nothing was sent");
+  const Way &w = *found;
   if (!w.has) return unsupported(d, w.what);
   if (r.mode == RecordMode::Toggle) return record_result(zv_record_toggle(r.wait_s), r.wait_s);
   std::vector<std::string> keys{r.key};

@@ -1,7 +1,8 @@
 // A sequence of captures through ir_decode_packet, as a dongle streams them, so
 // repeat memory, toggle bits and the time since the previous capture all see
 // what the fuzzer makes of them. Each capture: a count byte, the elapsed time,
-// then that many edges.
+// then that many edges. Built a second time as decode_extended, with the extended
+// protocols registered: the tools decode with them unless told not to.
 #include <cstdlib>
 
 #include "codara/codara.h"
@@ -10,6 +11,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::init();
+#ifdef FUZZ_EXTENDED_PROTOCOLS
+  static const bool registered = (codara_register_extended(), true);
+  (void)registered;
+#endif
   fuzz::Input in(data, size);
   while (!in.empty()) {
     ir_packet pkt{};

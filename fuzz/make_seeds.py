@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Writes the small seed corpora of the fuzz harnesses (corpus/<harness>/seed-*).
 
-Run from anywhere; regression inputs found later go beside the seeds by hand."""
+Run from anywhere; regression inputs found later go beside the seeds by hand. With
+CODARA set to a built codara tool, also the extended protocols' frames."""
 import os
 import re
 import struct
+import subprocess
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLES = os.path.join(HERE, '..', 'samples')
@@ -69,6 +71,23 @@ def main():
         put('decode_sequence', os.path.basename(f), chunk)
         seq += chunk
     put('decode_sequence', 'mixed', seq)
+    put('decode_extended', 'core-mixed', seq)
+
+    # Two successive frames of each extended protocol (toggles advance), one
+    # capture each, cut at the gap that follows a frame.
+    codara = os.environ.get('CODARA')
+    for proto in (['SHARP', 'DENON', 'NOKIA', 'RC6_6A_20', 'RC6_6A_24', 'RC6_6A_32', 'RC6_MCE', 'ORTEK', 'TDC',
+                   'JVC', 'SAMSUNG32'] if codara else []):
+        text = subprocess.run([codara, 'encode', '-f', 'mode2', '-n', '2', proto, '0x1234'], check=True,
+                              capture_output=True, text=True).stdout
+        seq, frame = b'', []
+        for kind, value in (line.split() for line in text.splitlines()):
+            if kind == 'space' and int(value) >= 15000:
+                seq += bytes([len(frame)]) + struct.pack('<H', 110) + b''.join(struct.pack('<H', v) for v in frame)
+                frame = []
+            else:
+                frame.append(int(value))
+        put('decode_extended', proto, seq)
 
     for f in ['encoded/NEC-0xF708FB04.pronto', 'hand/rc5.pronto']:
         text = open(os.path.join(SAMPLES, f)).read()

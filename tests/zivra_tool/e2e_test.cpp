@@ -294,6 +294,10 @@ TEST(ZivraIr, SendTransmitsAndCaptureDecodesTheRemoteInOrder) {
   Outcome r = sim("send NEC 0x5B0104");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("Sent NEC 0x5B0104 (", 0), 0u) << r.out;
+  // Samsung-32 goes by an encoder key beyond the protocol values.
+  r = sim("send samsung32 0x121234");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("Sent SAMSUNG32 0x121234 (", 0), 0u) << r.out;
   std::string after = slurp(sim.state);
   EXPECT_GT(after.size(), before.size());
   EXPECT_NE(after.find("\nsent 0000"), std::string::npos);

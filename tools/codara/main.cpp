@@ -17,6 +17,7 @@
 #include "atomic_file.h"
 #include "capture_formats.h"
 #include "keymap.h"
+#include "protocol_name.h"
 #include "signal_svg.h"
 #include "codara/codara.h"
 #include "codara/logging.h"
@@ -77,10 +78,7 @@ std::string description(const ir_prot &p) {
   return d;
 }
 
-// Samsung-32 has an encoder key beyond the protocol names (its frames decode as NECX).
-const char *short_name(int proto) {
-  return proto == CODARA_PROTO_SAMSUNG32 ? "SAMSUNG32" : enum_to_str(static_cast<rc_proto>(proto));
-}
+const char *short_name(int proto) { return tools_common::protocol_name(proto); }
 
 struct DecodeOptions {
   std::vector<std::string> files;
@@ -247,16 +245,6 @@ struct EncodeOptions {
   int count = 1;
 };
 
-bool parse_protocol(std::string name, rc_proto &out) {
-  for (char &ch : name) ch = char(std::toupper(static_cast<unsigned char>(ch)));
-  if (name.rfind("RC_PROTO_", 0) == 0) name.erase(0, 9);
-  if (name == short_name(CODARA_PROTO_SAMSUNG32)) {
-    out = static_cast<rc_proto>(CODARA_PROTO_SAMSUNG32);
-    return true;
-  }
-  out = str_to_enum(name.c_str());
-  return out != RC_PROTO_UNKNOWN || name == "UNKNOWN";
-}
 
 bool parse_scancode(const std::string &s, uint32_t &out) {
   bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
@@ -313,7 +301,7 @@ bool handled(rc_proto proto) {
 
 int encode(const EncodeOptions &o) {
   rc_proto proto;
-  if (!parse_protocol(o.protocol, proto)) {
+  if (!tools_common::parse_protocol_name(o.protocol, proto)) {
     error("unknown protocol '" + o.protocol + "' (codara protocols lists them)");
     return 2;
   }

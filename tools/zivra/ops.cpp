@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "capture_formats.h"
+#include "protocol_name.h"
 #include "codara/codara.h"
 #include "libtext.h"
 #include "zivra/app_info.h"
@@ -291,11 +292,9 @@ int counting_tx(uint16_t *buf, uint16_t len, uint16_t ik, uint8_t repeat) {
   return g_tx.last;
 }
 
-bool parse_protocol(std::string name, rc_proto &out) {
-  for (char &ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  if (name.rfind("RC_PROTO_", 0) == 0) name.erase(0, 9);
-  out = str_to_enum(name.c_str());
-  return out != RC_PROTO_UNKNOWN && out != RC_PROTO_INVALID;
+// A protocol a frame can be sent in: a name the library knows, not UNKNOWN or INVALID.
+bool parse_protocol(const std::string &name, rc_proto &out) {
+  return tools_common::parse_protocol_name(name, out) && out != RC_PROTO_UNKNOWN && out != RC_PROTO_INVALID;
 }
 
 // Captures from text in codara's formats; the first unusable one is the error.
@@ -1025,17 +1024,17 @@ Result<Sent> send(Dongle &d, const std::string &protocol, const std::string &sca
   {
     QuietLog quiet;
     if (ir_encode(proto, static_cast<uint32_t>(sc), &probe) != 0 || probe.len == 0)
-      return fail(Status::Usage, std::string("the kit cannot send ") + enum_to_str(proto) + "; nothing was sent",
+      return fail(Status::Usage, std::string("the kit cannot send ") + tools_common::protocol_name(proto) + "; nothing was sent",
                   "codara protocols shows which protocols encode");
     // An encoder keeps only the bits its frame has: decode the frame to see whether the
     // scancode survived.
     ir_packet copy = probe;
     if (copy.len % 2 == 0) copy.len--;  // as a receiver sees it: no space after the last mark
     ir_prot back{};
-    if (ir_decode_packet(&copy, &back) >= 0 && back.protocol == proto && back.scancode != static_cast<uint32_t>(sc)) {
+    if (ir_decode_packet(&copy, &back) >= 0 && back.protocol == tools_common::decoded_protocol(proto) && back.scancode != static_cast<uint32_t>(sc)) {
       char buf[160];
       snprintf(buf, sizeof buf, "scancode 0x%llX is too wide for %s (it would go out as 0x%X); nothing was sent", sc,
-               enum_to_str(proto), back.scancode);
+               tools_common::protocol_name(proto), back.scancode);
       return fail(Status::Usage, buf, "codara encode shows what a protocol's frames hold");
     }
   }
@@ -1050,7 +1049,7 @@ Result<Sent> send(Dongle &d, const std::string &protocol, const std::string &sca
   if (g_tx.frames == 0 || g_tx.last < 0)
     return g_tx.last == -2 ? fail(Status::Failed, "the dongle is still sending the previous signal", "try again in a moment")
                            : device_failed("sending", g_tx.last);
-  return Sent{enum_to_str(proto), static_cast<uint32_t>(sc), g_tx.frames, g_tx.edges};
+  return Sent{tools_common::protocol_name(proto), static_cast<uint32_t>(sc), g_tx.frames, g_tx.edges};
 }
 
 Result<int> send_raw(Dongle &d, const std::string &text, const std::string &source) {

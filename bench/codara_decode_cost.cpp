@@ -1,6 +1,8 @@
 // Decodes one row of the decode benchmark's captures (default: the mixed corpus) a
 // fixed number of times and prints how many frames it decoded, for counting the
 // instructions of ir_decode_packet under callgrind (scripts/decode-cost.sh).
+//   bench_codara_decode_cost [ROW [LEVEL [extended]]]
+// "extended" registers the extended protocols first, as the tools do.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,7 @@
 int main(int argc, char **argv) {
   const char *want = argc > 1 ? argv[1] : "mixed";
   const int level = argc > 2 ? std::atoi(argv[2]) : 0;
+  if (argc > 3 && std::strcmp(argv[3], "extended") == 0) codara_register_extended();
   for (const auto &row : decode_bench::rows()) {
     if (row.name != want) continue;
     std::vector<ir_packet> packets;

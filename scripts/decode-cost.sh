@@ -4,6 +4,7 @@
 #
 #   scripts/decode-cost.sh [row...]        rows of bench/codara_decode_corpus.h, default all
 #   PRESET=dev LEVEL=2 scripts/decode-cost.sh mixed
+#   EXTENDED=1 scripts/decode-cost.sh          with the extended protocols registered, as the tools decode
 #
 # Builds bench_codara_decode_cost with the chosen preset (default release) when
 # needed; LEVEL is the log level during the decodes (default 0, streams at /dev/null).
@@ -23,7 +24,7 @@ trap 'rm -rf "$tmp"' EXIT
 printf '%-12s %12s\n' row instr/frame
 for row in "${rows[@]}"; do
   valgrind --tool=callgrind --toggle-collect=ir_decode_packet --callgrind-out-file="$tmp/cg.out" \
-    "$prog" "$row" "$level" >"$tmp/stdout" 2>"$tmp/valgrind.log" || { cat "$tmp/valgrind.log" >&2; exit 1; }
+    "$prog" "$row" "$level" ${EXTENDED:+extended} >"$tmp/stdout" 2>"$tmp/valgrind.log" || { cat "$tmp/valgrind.log" >&2; exit 1; }
   frames=$(awk '/^frames/ {print $2}' "$tmp/stdout")
   total=$(awk -F': ' '/^(summary|totals):/ {print $2; exit}' "$tmp/cg.out")
   printf '%-12s %12d\n' "$row" $(( (total + frames / 2) / frames ))

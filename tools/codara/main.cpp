@@ -78,7 +78,6 @@ std::string description(const ir_prot &p) {
   return d;
 }
 
-const char *short_name(int proto) { return tools_common::protocol_name(proto); }
 
 struct DecodeOptions {
   std::vector<std::string> files;
@@ -131,7 +130,7 @@ int decode(const DecodeOptions &o) {
           {"line", c.line},
           {"format", format_name(c.format)},
           {"edges_in", c.edges.size()},
-          {"protocol", short_name(p.protocol)},
+          {"protocol", tools_common::protocol_name(p.protocol)},
           {"protocol_id", int(p.protocol)},
           {"scancode", p.scancode},
           {"fullcode", p.fullcode},
@@ -145,7 +144,7 @@ int decode(const DecodeOptions &o) {
       std::puts(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     } else {
       std::printf("%s%-10s 0x%08X  %s  hash=0x%08X\n", prefix ? (where + ": ").c_str() : "",
-                  short_name(p.protocol), p.scancode, description(p).c_str(), p.hash);
+                  tools_common::protocol_name(p.protocol), p.scancode, description(p).c_str(), p.hash);
     }
     return true;
   });
@@ -312,14 +311,14 @@ int encode(const EncodeOptions &o) {
   }
   ensure_registered();
   if (!handled(proto)) {
-    error(std::string("no encoder for ") + short_name(proto));
+    error(std::string("no encoder for ") + tools_common::protocol_name(proto));
     return 1;
   }
   for (int n = 0; n < o.count; ++n) {
     ir_packet pkt{};
     // An encoder that declines says so, or leaves the frame empty.
     if (ir_encode(proto, scancode, &pkt) != 0 || pkt.len == 0 || pkt.len > IR_MAX_EDGES) {
-      error(std::string("the ") + short_name(proto) + " encoder produced no frame");
+      error(std::string("the ") + tools_common::protocol_name(proto) + " encoder produced no frame");
       return 1;
     }
     // The Pronto form needs room for its header and closing words.
@@ -338,7 +337,7 @@ std::string mask_names(uint64_t mask) {
   for (int b = 0; b < 64; ++b)
     if (mask >> b & 1) {
       if (!s.empty()) s += ' ';
-      s += short_name(b);
+      s += tools_common::protocol_name(b);
     }
   return s;
 }

@@ -178,18 +178,6 @@ int show_history(Cli &c, Dongle &d, const std::string &version) {
       });
 }
 
-tools_common::PlotCapture plot_row(const Signal &s) {
-  tools_common::PlotCapture r;
-  r.label = "#" + std::to_string(s.number) + (s.key ? " (" + *s.key + ")" : "");
-  r.edges.assign(s.edges.begin(), s.edges.end());
-  r.gap_before_ms = s.elapsed_ms;
-  r.decoded = s.decoded;
-  r.protocol = s.protocol;
-  r.scancode = s.scancode;
-  r.description = s.description;
-  return r;
-}
-
 Error write_output(const std::string &path, const std::string &text, const std::string &what) {
   std::string why;
   if (tools_common::write_file_atomically(path, text, why)) return {};
@@ -202,7 +190,7 @@ int run_capture(Cli &c, Dongle &d, CaptureOptions o, bool raw, const std::string
   o.stop = &g_stop;
   std::vector<tools_common::PlotCapture> rows;
   Result<int> n = capture(d, o, [&](const Signal &s) {
-    if (!svg.empty()) rows.push_back(plot_row(s));
+    if (!svg.empty()) rows.push_back(plot_row(s, true));
     if (c.as_json) {
       json j = {{"n", s.number},           {"protocol", s.protocol},      {"scancode", s.scancode},
                 {"description", s.description}, {"hash", s.hash},         {"device_hash", s.device_hash},

@@ -297,6 +297,22 @@ bool parse_protocol(const std::string &name, rc_proto &out) {
   return tools_common::parse_protocol_name(name, out) && out != RC_PROTO_UNKNOWN && out != RC_PROTO_INVALID;
 }
 
+}  // namespace
+
+tools_common::PlotCapture plot_row(const Signal &s, bool with_key) {
+  tools_common::PlotCapture r;
+  r.label = "#" + std::to_string(s.number) + (with_key && s.key ? " (" + *s.key + ")" : "");
+  r.edges.assign(s.edges.begin(), s.edges.end());
+  r.gap_before_ms = s.elapsed_ms;
+  r.decoded = s.decoded;
+  r.protocol = s.protocol;
+  r.scancode = s.scancode;
+  r.description = s.description;
+  return r;
+}
+
+namespace {
+
 // Captures from text in codara's formats; the first unusable one is the error.
 Result<std::vector<codara_cli::Capture>> read_captures(const std::string &text, const std::string &source) {
   std::vector<codara_cli::Capture> caps = codara_cli::parse_captures(text);

@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+#include "signal_svg.h"
+
 struct zv_iface;
 
 namespace zivra_cli {
@@ -239,6 +241,9 @@ struct Signal {
   uint32_t device_hash = 0;  // the dongle's hash of the signal (what recording stores)
   std::optional<std::string> key;  // the key recorded for it on this dongle
 };
+// A captured signal as a row of a picture, labelled "#N", with " (KEY)" when asked
+// and it has one.
+tools_common::PlotCapture plot_row(const Signal &s, bool with_key);
 struct CaptureOptions {
   int count = 0;           // stop after this many signals; 0: until stopped
   double seconds = 0;      // stop after this long without a signal; 0: never

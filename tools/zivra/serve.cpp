@@ -392,15 +392,7 @@ struct Server::Impl {
     };
     Result<int> r = capture(dongle, o, [this](const Signal &s) {
       json j = signal_json(s);
-      tools_common::PlotCapture pc;
-      pc.label = "#" + std::to_string(s.number);
-      pc.edges.assign(s.edges.begin(), s.edges.end());
-      pc.gap_before_ms = s.elapsed_ms;
-      pc.decoded = s.decoded;
-      pc.protocol = s.protocol;
-      pc.scancode = s.scancode;
-      pc.description = s.description;
-      j["svg"] = tools_common::render_svg({pc}, {});
+      j["svg"] = tools_common::render_svg({plot_row(s, false)}, {});
       events.emit("signal", j);
       return true;
     });

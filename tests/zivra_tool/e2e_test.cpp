@@ -238,6 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BadCase{"unknown_protocol", "send FOO 1", 2, "unknown protocol 'FOO'"},
                     BadCase{"malformed_scancode", "send NEC 0x1G", 2, "malformed scancode"},
                     BadCase{"scancode_too_wide", "send RC5 0x123456", 2, "too wide for RC5"},
+                    BadCase{"scancode_not_samsung32", "send SAMSUNG32 0x1234", 2, "not a valid scancode of SAMSUNG32"},
                     BadCase{"repeat_out_of_range", "send NEC 4 --repeat 31", 2, "--repeat"},
                     BadCase{"pronto_bad_word", "send-pronto 0000 006D 00ZZ", 2, "malformed Pronto word '00ZZ'"},
                     BadCase{"pronto_short", "send-pronto 0000 006D 0001 0000 0010", 2, "5 words where the header announces 6"},

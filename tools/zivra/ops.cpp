@@ -1048,9 +1048,13 @@ Result<Sent> send(Dongle &d, const std::string &protocol, const std::string &sca
     if (copy.len % 2 == 0) copy.len--;  // as a receiver sees it: no space after the last mark
     ir_prot back{};
     if (ir_decode_packet(&copy, &back) >= 0 && back.protocol == tools_common::decoded_protocol(proto) && back.scancode != static_cast<uint32_t>(sc)) {
+      // Only bits dropped: the scancode is wider than the frame; otherwise the frame
+      // rearranged it (Samsung-32 repeats its address byte).
+      const bool too_wide = (back.scancode & ~static_cast<uint32_t>(sc)) == 0;
       char buf[160];
-      snprintf(buf, sizeof buf, "scancode 0x%llX is too wide for %s (it would go out as 0x%X); nothing was sent", sc,
-               tools_common::protocol_name(proto), back.scancode);
+      snprintf(buf, sizeof buf, "scancode 0x%llX %s %s (it would go out as 0x%X); nothing was sent", sc,
+               too_wide ? "is too wide for" : "is not a valid scancode of", tools_common::protocol_name(proto),
+               back.scancode);
       return fail(Status::Usage, buf, "codara encode shows what a protocol's frames hold");
     }
   }

@@ -89,11 +89,20 @@ struct Plan {
 };
 Plan plan;
 
-bool plan_matches_list() {
+// Whether the plan is still the registered list; in the same walk, the entries
+// worth scoring on a capture whose first edge is `first_edge`: enabled, and not
+// out on that edge already (an analyzer starting from nothing drops out at once on
+// a first edge outside its range). Bit k of `worth` stands for entry k.
+bool plan_matches_list(uint16_t first_edge, uint32_t *worth) {
+  static_assert(kMaxBuiltin <= 32);
+  uint32_t mask = 0;
   int k = 0;
-  for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next, ++k)
-    if (k == plan.count || plan.record[k] != analyzer_of(n) || plan.analyze[k] != analyzer_of(n)->analyze)
-      return false;
+  for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next, ++k) {
+    const IR_PROTOCOL_ANALYZER *a = analyzer_of(n);
+    if (k == plan.count || plan.record[k] != a || plan.analyze[k] != a->analyze) return false;
+    if (a->enabled != 0 && (a->acc != 0 || plan.first_edges[k].holds(first_edge))) mask |= 1u << k;
+  }
+  *worth = mask;
   return k == plan.count;
 }
 
@@ -153,7 +162,8 @@ void score_capture_edges(ir_t *ir, uint16_t len) {
       analyze_edge(ir->buf[i], ir);
     }
   } else {
-    if (!plan_matches_list()) rebuild_plan();
+    uint32_t worth = 0;
+    if (!plan_matches_list(ir->buf[0], &worth)) rebuild_plan();
     if (plan.usable && !LOG_ON(4)) {
       // No line to keep in order: each analyzer scores the whole capture in turn.
       for (int k = 0; k < plan.count; ++k)
@@ -170,22 +180,22 @@ void score_capture_edges(ir_t *ir, uint16_t len) {
 
 bool analyze_and_reset(ir_t *ir, uint16_t len, rc_proto *verdict) {
   if (LOG_ON(4)) return false;
-  if (!plan_matches_list()) rebuild_plan();
-  if (!plan.usable) return false;
-  // No line to keep in order: each analyzer scores the whole capture in turn, the
-  // one closest last time first. On a short capture the closest one so far bounds
-  // the rest, which stop once past it; the choice stays the one of the list order
-  // (smallest penalty, the earlier on a tie).
+  const uint16_t first_edge = ir->buf[0];
+  uint32_t worth = 0;
+  if (!plan_matches_list(first_edge, &worth)) {
+    rebuild_plan();
+    if (!plan.usable || !plan_matches_list(first_edge, &worth)) return false;
+  }
+  // No line to keep in order: each analyzer worth it scores the whole capture in
+  // turn, the one closest last time first. On a short capture the closest one so
+  // far bounds the rest, which stop once past it; the choice stays the one of the
+  // list order (smallest penalty, the earlier on a tie).
   // Below a handful of edges an analyzer stops at its leader anyway: no bound to gain.
   const bool bounded = len > 6 && len <= codara::kBoundedEdges;
   IR_PROTOCOL_ANALYZER *best = nullptr;
   int best_at = 0;
-  const uint16_t first_edge = ir->buf[0];
   auto score = [&](int k) {
     IR_PROTOCOL_ANALYZER *a = plan.record[k];
-    if (a->enabled == 0) return;
-    // Out on the first edge already: its penalty is not worth adding up.
-    if (a->acc == 0 && !plan.first_edges[k].holds(first_edge)) return;
     const bool stands = bounded && best != nullptr ? plan.score[k].bounded(ir->buf, len, a, best->acc)
                                                    : plan.score[k].all(ir->buf, len, a, 0xFFFF);
     if (stands && (best == nullptr || a->acc < best->acc || (a->acc == best->acc && k < best_at))) {
@@ -194,9 +204,8 @@ bool analyze_and_reset(ir_t *ir, uint16_t len, rc_proto *verdict) {
     }
   };
   const int first = plan.last_best;
-  score(first);
-  for (int k = 0; k < plan.count; ++k)
-    if (k != first) score(k);
+  if ((worth >> first) & 1u) score(first);
+  for (uint32_t rest = worth & ~(1u << first); rest != 0; rest &= rest - 1) score(__builtin_ctz(rest));
   if (best != nullptr) plan.last_best = best_at;
   ir->count = static_cast<uint8_t>(len);
   *verdict = best != nullptr && best->finish != nullptr ? best->finish(ir, best) : RC_PROTO_UNKNOWN;

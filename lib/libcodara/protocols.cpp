@@ -217,14 +217,16 @@ int ir_decode_packet(struct ir_packet *ir, struct ir_prot *p) {
   const uint16_t len = ir->len;
   if (len == 0) return reject(p);
 
+  ir_t t{};
   uint16_t longest = 0;
-  for (uint16_t i = 0; i < len; ++i) longest = ir->buf[i] > longest ? ir->buf[i] : longest;
+  for (uint16_t i = 0; i < len; ++i) {
+    t.buf[i] = ir->buf[i];
+    longest = t.buf[i] > longest ? t.buf[i] : longest;
+  }
   if (longest > codara::kMaxEdgeUs) {
     LOGE("error: invalid packet");
     return -1;
   }
-  ir_t t{};
-  memcpy(t.buf, ir->buf, len * sizeof t.buf[0]);
   t.te = ir->elapsed;
   t.count = static_cast<uint8_t>(len);
   if (len <= 2) return reject(p);

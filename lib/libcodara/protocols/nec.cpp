@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "codara/codara.h"
 #include "libcodara/text.h"
@@ -21,6 +22,10 @@ constexpr int kFrameEdges = 67;     // leader pair, 32 bit pairs, closing mark
 constexpr int kFrame48Edges = 99;   // leader pair, 48 bit pairs, closing mark
 constexpr int kRepeatEdges = 3;
 constexpr uint16_t kHashMaxEdge = 2100;
+// What "%-13s -- REPEAT" makes of "NEC", written out: a held key sends a repeat
+// frame every 108 ms, and formatting would cost more than the rest of its decode.
+constexpr char kRepeatDesc[] = "NEC           -- REPEAT";
+static_assert(sizeof kRepeatDesc <= sizeof(ir_prot::desc));
 
 // Nominal durations of the cleaned form.
 uint16_t clean_leader(uint16_t t) { return t < kLeaderSplit ? kShortLeaderMark : kLeaderMark; }
@@ -64,7 +69,7 @@ int ir_nec_decode(ir_t *ir, ir_prot *p) {
   if (n == kRepeatEdges) {
     for (int i = 0; i < kRepeatEdges; ++i) p->buf[i] = kCleanedRepeat[i];
     p->len = static_cast<uint16_t>(n);
-    codara::format_text(p->desc, sizeof p->desc, "%-13s -- REPEAT", "NEC");
+    memcpy(p->desc, kRepeatDesc, sizeof kRepeatDesc);
     p->hash = 0x1000;
     p->protocol = RC_PROTO_NEC_REPEAT;
     return 0;

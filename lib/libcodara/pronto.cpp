@@ -1,5 +1,5 @@
 // Pronto learned-code form of a decoded result.
-#include <initializer_list>
+#include <cstring>
 
 #include "codara/codara.h"
 #include "liblog/log.h"
@@ -56,29 +56,33 @@ void announce_written(pronto_writer &w, uint16_t start) {
 }  // namespace
 
 extern "C" void pronto_encode(struct ir_prot *ir, uint16_t ik_delay) {
-  pronto_writer w{ir};
   const uint16_t start = ir->pronto_len;
   // Pronto pairs each mark with the space after it and closes the sequence with
   // the gap: a frame that ends in a space has that space run into the gap, so
   // the burst pairs announced are the words written.
   const uint16_t n = ir->len % 2 == 0 && ir->len > 0 ? static_cast<uint16_t>(ir->len - 1) : ir->len;
   const bool nec = has_nec_repeat(ir->protocol);
-  w.put(0);    // learned code
-  w.put(109);  // frequency word, ~38 kHz
-  w.put(static_cast<uint16_t>(n / 2 + 1));
-  w.put(nec ? 2 : 0);
-  w.put_edges(ir->buf, n < IR_MAX_EDGES ? n : IR_MAX_EDGES, kUnitUs);
-  if (nec) {
-    w.put(1521);  // gap closing the once sequence
-    for (uint16_t word : {342, 86, 21, 3658}) w.put(word);  // NEC repeat frame and its gap
-    announce_written(w, start);
+  // Learned code, frequency word (~38 kHz), burst pairs sent once, then repeated.
+  const uint16_t head[4] = {0, 109, static_cast<uint16_t>(n / 2 + 1), static_cast<uint16_t>(nec ? 2 : 0)};
+  // After the edges the gap; NEC adds its repeat frame and the repeat's gap.
+  uint16_t tail[5] = {1521, 342, 86, 21, 3658};
+  const uint16_t tail_len = nec ? 5 : 1;
+  if (!nec) {
+    if (ik_delay == 0) LOGI("ik_delay = 0");
+    tail[0] = ik_delay != 0 ? static_cast<uint16_t>(ik_delay * 1000 / kUnitUs) : 1923;  // 50 ms
+  }
+  if (start + 4 + n + tail_len <= IR_MAX_EDGES) {
+    // The usual case: the whole form fits, written without a check per word.
+    uint16_t *out = ir->pronto + start;
+    memcpy(out, head, sizeof head);
+    for (uint16_t i = 0; i < n; ++i) out[4 + i] = static_cast<uint16_t>(ir->buf[i] / kUnitUs);
+    for (uint16_t i = 0; i < tail_len; ++i) out[4 + n + i] = tail[i];
+    ir->pronto_len = static_cast<uint16_t>(start + 4 + n + tail_len);
     return;
   }
-  if (ik_delay != 0) {
-    w.put(static_cast<uint16_t>(ik_delay * 1000 / kUnitUs));
-  } else {
-    LOGI("ik_delay = 0");
-    w.put(1923);  // 50 ms
-  }
+  pronto_writer w{ir};
+  for (uint16_t word : head) w.put(word);
+  w.put_edges(ir->buf, n < IR_MAX_EDGES ? n : IR_MAX_EDGES, kUnitUs);
+  for (uint16_t i = 0; i < tail_len; ++i) w.put(tail[i]);
   announce_written(w, start);
 }

@@ -1,8 +1,10 @@
 // Analyzer framework: per-edge scoring, elimination, choice of the closest analyzer.
 #include "libcodara/analyzer.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "codara/codara.h"
 #include "libcodara/analyzers/scoring.h"
@@ -76,6 +78,11 @@ const Builtin *builtin_of(const IR_PROTOCOL_ANALYZER *a) {
   return nullptr;
 }
 
+// The first edges split where some entry's range begins or ends: within one
+// segment the same entries hold every edge.
+constexpr int kMaxSegments = 2 * kMaxBuiltin + 1;
+static_assert(kMaxBuiltin < 32 && kMaxSegments <= 256);
+
 // The registered list as last seen, each entry with its scorer. Rebuilt whenever
 // the list differs (a client may register analyzers of its own, or unlink ours).
 struct Plan {
@@ -83,31 +90,80 @@ struct Plan {
   decltype(IR_PROTOCOL_ANALYZER::analyze) analyze[kMaxBuiltin];
   codara::Scorers score[kMaxBuiltin];
   codara::EdgeRange first_edges[kMaxBuiltin];
+  uint8_t segment_of[codara::kMaxEdgeUs + 1];
+  uint32_t holders[kMaxSegments];  // bit k: entry k's range holds the segment
   int count = 0;
   bool usable = false;  // every entry is a built-in
   int last_best = 0;    // entry chosen last time, scored first
 };
 Plan plan;
 
-// Whether the plan is still the registered list; in the same walk, the entries
-// worth scoring on a capture whose first edge is `first_edge`: enabled, and not
-// out on that edge already (an analyzer starting from nothing drops out at once on
-// a first edge outside its range). Bit k of `worth` stands for entry k.
-bool plan_matches_list(uint16_t first_edge, uint32_t *worth) {
-  static_assert(kMaxBuiltin <= 32);
+// The state reset_analyzer leaves a record in: no penalty, no result, enabled.
+constexpr uint32_t kPristine = 1u << 24;
+uint32_t state_of(const IR_PROTOCOL_ANALYZER *a) {
+  static_assert(offsetof(IR_PROTOCOL_ANALYZER, result) == offsetof(IR_PROTOCOL_ANALYZER, acc) + 2 &&
+                offsetof(IR_PROTOCOL_ANALYZER, enabled) == offsetof(IR_PROTOCOL_ANALYZER, acc) + 3);
+  return static_cast<uint32_t>(a->acc) | static_cast<uint32_t>(a->result) << 16 |
+         static_cast<uint32_t>(a->enabled) << 24;
+}
+
+// The entries worth scoring on a capture whose first edge is `first_edge`:
+// enabled, and not out on that edge already (an analyzer starting from nothing
+// drops out at once on a first edge outside its range). Bit k stands for entry k.
+uint32_t worth_scoring(uint16_t first_edge) {
   uint32_t mask = 0;
+  for (int k = 0; k < plan.count; ++k) {
+    const IR_PROTOCOL_ANALYZER *a = plan.record[k];
+    if (a->enabled != 0 && (a->acc != 0 || plan.first_edges[k].holds(first_edge))) mask |= 1u << k;
+  }
+  return mask;
+}
+
+// Whether the plan is still the registered list; if so, `worth` as worth_scoring
+// gives it. After a decode every record is as reset left it, and then the first
+// edge alone decides, looked up by its bucket.
+bool plan_matches_list(uint16_t first_edge, uint32_t *worth) {
+  uint32_t touched = 0;  // some record not as reset leaves it
   int k = 0;
   for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next, ++k) {
     const IR_PROTOCOL_ANALYZER *a = analyzer_of(n);
     if (k == plan.count || plan.record[k] != a || plan.analyze[k] != a->analyze) return false;
-    if (a->enabled != 0 && (a->acc != 0 || plan.first_edges[k].holds(first_edge))) mask |= 1u << k;
+    touched |= state_of(a) ^ kPristine;
   }
-  *worth = mask;
-  return k == plan.count;
+  if (k != plan.count) return false;
+  *worth = touched == 0 && first_edge <= codara::kMaxEdgeUs ? plan.holders[plan.segment_of[first_edge]]
+                                                            : worth_scoring(first_edge);
+  return true;
+}
+
+// Splits the first edges where a range begins and one past where it ends (a range
+// never wraps: it lies within 0 .. kMaxEdgeUs, or holds only 0xFFFF), and notes
+// which entries hold each segment.
+void fill_segments() {
+  uint32_t cut[kMaxSegments];  // where a segment begins
+  int cuts = 0;
+  cut[cuts++] = 0;
+  for (int k = 0; k < plan.count; ++k) {
+    const codara::EdgeRange r = plan.first_edges[k];
+    for (const uint32_t at : {uint32_t{r.lo}, uint32_t{r.lo} + r.span + 1u})
+      if (at <= codara::kMaxEdgeUs) cut[cuts++] = at;
+  }
+  std::sort(cut, cut + cuts);
+  cuts = static_cast<int>(std::unique(cut, cut + cuts) - cut);
+  for (int seg = 0; seg < cuts; ++seg) {
+    const uint32_t end = seg + 1 < cuts ? cut[seg + 1] : codara::kMaxEdgeUs + 1u;
+    memset(plan.segment_of + cut[seg], seg, end - cut[seg]);
+    uint32_t mask = 0;
+    for (int k = 0; k < plan.count; ++k)
+      if (plan.first_edges[k].holds(static_cast<uint16_t>(cut[seg]))) mask |= 1u << k;
+    plan.holders[seg] = mask;
+  }
 }
 
 void rebuild_plan() {
-  plan = Plan{};
+  // The arrays are filled as far as count; the segment table only for a usable plan.
+  plan.count = 0;
+  plan.last_best = 0;
   plan.usable = true;
   FOR_EACH_ANALYZER(a) {
     const Builtin *b = builtin_of(a);
@@ -120,6 +176,7 @@ void rebuild_plan() {
     plan.first_edges[plan.count] = b->first_edges;
     plan.score[plan.count++] = b->score;
   }
+  fill_segments();
 }
 
 }  // namespace

@@ -76,7 +76,8 @@ extern "C" void pronto_encode(struct ir_prot *ir, uint16_t ik_delay) {
     uint16_t *out = ir->pronto + start;
     memcpy(out, head, sizeof head);
     for (uint16_t i = 0; i < n; ++i) out[4 + i] = static_cast<uint16_t>(ir->buf[i] / kUnitUs);
-    for (uint16_t i = 0; i < tail_len; ++i) out[4 + n + i] = tail[i];
+    out[4 + n] = tail[0];
+    if (nec) memcpy(out + 5 + n, tail + 1, 4 * sizeof tail[0]);
     ir->pronto_len = static_cast<uint16_t>(start + 4 + n + tail_len);
     return;
   }

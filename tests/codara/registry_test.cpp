@@ -203,6 +203,123 @@ TEST(DecodePath, SameVerdictAsAnalyzeProtocol) {
   forget_memories();
 }
 
+// What a decode leaves behind: its result and every analyzer's state.
+std::string decode_outcome(const std::vector<uint16_t> &c, uint16_t elapsed) {
+  ir_packet pk = packet(c, elapsed);
+  ir_prot p{};
+  std::memset(&p, 0x5A, sizeof p);  // what the caller had there must not show through
+  std::string out = std::to_string(ir_decode_packet(&pk, &p)) + ":";
+  out.append(reinterpret_cast<const char *>(&p), sizeof p);
+  for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next) {
+    const auto *a = ll_entry(n, IR_PROTOCOL_ANALYZER, node);
+    uint8_t mem[2] = {};
+    if (a->priv != nullptr) std::memcpy(mem, a->priv, sizeof mem);
+    char b[96];
+    snprintf(b, sizeof b, " %s:%u/%u/%u/%u,%u", a->name, a->acc, a->result, a->enabled, mem[0], mem[1]);
+    out += b;
+  }
+  return out;
+}
+
+// The whole-capture scoring the decode path takes while nothing logs keeps to
+// the list as it stands and to records a client has left scored or disabled:
+// it gives what scoring edge by edge (the path taken at debug level) gives.
+TEST(DecodePath, WholeCaptureScoringAgreesWithEdgeByEdgeWhateverTheList) {
+  ensure_registered();
+  const std::vector<std::pair<std::vector<uint16_t>, uint16_t>> sequence = {
+      {nec_frame(0xF708FB04), 0}, {{9000, 2250, 560}, 40}, {{9000, 2250, 560}, 900}, {sony_frame(0x2AB), 0},
+      {panasonic_frame(0x123456789ABCull), 0}, {ortek_frame(), 0}, {foreign_frame(), 0},
+      {{2400, 600, 1200, 600, 600}, 0}, {std::vector<uint16_t>(40, 889), 0}};
+  struct Change {
+    const char *what;
+    void (*before_each)();
+  };
+  static IR_PROTOCOL_ANALYZER *nec = analyzer_named("NEC"), *sony = analyzer_named("sony"),
+                              *rc5 = analyzer_named("rc5");
+  ASSERT_TRUE(nec != nullptr && sony != nullptr && rc5 != nullptr);
+  const Change changes[] = {
+      {"as registered", [] {}},
+      {"a penalty left on sony", [] { sony->acc = 300; }},
+      {"rc5 disabled", [] { rc5->enabled = 0; }},
+      {"a result left on NEC", [] { nec->result = 1; }},
+  };
+  for (bool unlinked : {false, true}) {
+    ll_t *after = nec->node.prev;
+    if (unlinked) ll_del(&nec->node);
+    for (const Change &c : changes) {
+      std::vector<std::string> at_level[2];
+      for (int run = 0; run < 2; ++run) {
+        LevelGuard lg;
+        set_loglevel(run == 0 ? 0 : 4);
+        LogCapture cap;
+        forget_memories();
+        for (const auto &[edges, elapsed] : sequence) {
+          c.before_each();
+          at_level[run].push_back(decode_outcome(edges, elapsed));
+        }
+      }
+      for (size_t i = 0; i < sequence.size(); ++i)
+        EXPECT_EQ(at_level[0][i], at_level[1][i]) << c.what << (unlinked ? ", NEC unlinked" : "") << ", capture " << i;
+    }
+    if (unlinked) {  // back where it was
+      nec->node.prev = after;
+      nec->node.next = after->next;
+      after->next->prev = &nec->node;
+      after->next = &nec->node;
+    }
+  }
+  forget_memories();
+}
+
+// Where the analyzers that stay in after a capture's first edge change, that edge
+// is moved to each side of the change in frames of every protocol: the analyzers
+// the fast path picks to score are those edge-by-edge scoring keeps.
+TEST(DecodePath, WholeCaptureScoringAgreesAtEveryFirstEdgeBoundary) {
+  ensure_registered();
+  forget_memories();
+  auto kept_after = [](uint16_t t) {
+    ir_t ir{};
+    analyze_edge(t, &ir);
+    std::string kept;
+    for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next)
+      kept += ll_entry(n, IR_PROTOCOL_ANALYZER, node)->enabled != 0 ? '1' : '0';
+    reset_analyzer();
+    return kept;
+  };
+  std::vector<uint16_t> boundaries;
+  std::string prev = kept_after(0);
+  for (uint16_t t = 1; t <= 14000; ++t) {
+    std::string now = kept_after(t);
+    if (now != prev) boundaries.push_back(t);
+    prev = now;
+  }
+  forget_memories();
+  ASSERT_GE(boundaries.size(), 9u);
+  std::vector<std::vector<uint16_t>> frames = {ortek_frame()};
+  for (auto [proto, code] : std::initializer_list<std::pair<rc_proto, uint32_t>>{
+           {RC_PROTO_NEC32, 0xF708FB04}, {RC_PROTO_SONY12, 0x2AB}, {RC_PROTO_RC5, 0x1234}, {RC_PROTO_RC6_0, 0x1234},
+           {RC_PROTO_PANASONIC, 0x123456}, {RC_PROTO_ZIVRA, 0x1234}}) {
+    ir_packet pk{};
+    ASSERT_EQ(ir_encode(proto, code, &pk), 0) << enum_to_str(proto);
+    frames.emplace_back(pk.buf, pk.buf + pk.len);
+  }
+  for (uint16_t b : boundaries)
+    for (uint16_t first : {static_cast<uint16_t>(b - 1), b})
+      for (std::vector<uint16_t> f : frames) {
+        f[0] = first;
+        std::string at_level[2];
+        for (int run = 0; run < 2; ++run) {
+          LevelGuard lg;
+          set_loglevel(run == 0 ? 0 : 4);
+          LogCapture cap;
+          forget_memories();
+          at_level[run] = decode_outcome(f, 0);
+        }
+        EXPECT_EQ(at_level[0], at_level[1]) << "first edge " << first << ", " << f.size() << " edges";
+      }
+  forget_memories();
+}
+
 // ---- Client handlers and analyzers: the registry is open to them ----
 
 int test_encodes = 0;

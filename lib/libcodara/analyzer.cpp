@@ -121,7 +121,7 @@ uint32_t worth_scoring(uint16_t first_edge) {
 
 // Whether the plan is still the registered list; if so, `worth` as worth_scoring
 // gives it. After a decode every record is as reset left it, and then the first
-// edge alone decides, looked up by its bucket.
+// edge alone decides, looked up by its segment.
 bool plan_matches_list(uint16_t first_edge, uint32_t *worth) {
   uint32_t touched = 0;  // some record not as reset leaves it
   int k = 0;
@@ -219,7 +219,7 @@ void score_capture_edges(ir_t *ir, uint16_t len) {
       analyze_edge(ir->buf[i], ir);
     }
   } else {
-    uint32_t worth = 0;
+    uint32_t worth = 0;  // not needed here: every enabled analyzer scores to the end
     if (!plan_matches_list(ir->buf[0], &worth)) rebuild_plan();
     if (plan.usable && !LOG_ON(4)) {
       // No line to keep in order: each analyzer scores the whole capture in turn.

@@ -86,7 +86,7 @@ static_assert(kMaxBuiltin < 32 && kMaxSegments <= 256);
 // The registered list as last seen, each entry with its scorer. Rebuilt whenever
 // the list differs (a client may register analyzers of its own, or unlink ours).
 struct Plan {
-  IR_PROTOCOL_ANALYZER *record[kMaxBuiltin];
+  IR_PROTOCOL_ANALYZER *record[kMaxBuiltin + 1];  // null after the last entry
   decltype(IR_PROTOCOL_ANALYZER::analyze) analyze[kMaxBuiltin];
   codara::Scorers score[kMaxBuiltin];
   codara::EdgeRange first_edges[kMaxBuiltin];
@@ -127,7 +127,7 @@ bool plan_matches_list(uint16_t first_edge, uint32_t *worth) {
   int k = 0;
   for (ll_t *n = registered_analyzers.next; n != &registered_analyzers; n = n->next, ++k) {
     const IR_PROTOCOL_ANALYZER *a = analyzer_of(n);
-    if (k == plan.count || plan.record[k] != a || plan.analyze[k] != a->analyze) return false;
+    if (plan.record[k] != a || plan.analyze[k] != a->analyze) return false;  // past the plan: null
     touched |= state_of(a) ^ kPristine;
   }
   if (k != plan.count) return false;
@@ -163,6 +163,7 @@ void fill_segments() {
 void rebuild_plan() {
   // The arrays are filled as far as count; the segment table only for a usable plan.
   plan.count = 0;
+  plan.record[0] = nullptr;
   plan.last_best = 0;
   plan.usable = true;
   FOR_EACH_ANALYZER(a) {
@@ -175,6 +176,7 @@ void rebuild_plan() {
     plan.analyze[plan.count] = a->analyze;
     plan.first_edges[plan.count] = b->first_edges;
     plan.score[plan.count++] = b->score;
+    plan.record[plan.count] = nullptr;
   }
   fill_segments();
 }

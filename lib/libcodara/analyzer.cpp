@@ -93,7 +93,6 @@ struct Plan {
   uint8_t segment_of[codara::kMaxEdgeUs + 1];
   uint32_t holders[kMaxSegments];  // bit k: entry k's range holds the segment
   int count = 0;
-  bool usable = false;  // every entry is a built-in
   int last_best = 0;    // entry chosen last time, scored first
 };
 Plan plan;
@@ -161,17 +160,15 @@ void fill_segments() {
 }
 
 void rebuild_plan() {
-  // The arrays are filled as far as count; the segment table only for a usable plan.
+  // The arrays are filled as far as count. A plan stops at the first entry that is
+  // not a built-in (or past kMaxBuiltin): it then never matches the list, and the
+  // segment table is not needed.
   plan.count = 0;
   plan.record[0] = nullptr;
   plan.last_best = 0;
-  plan.usable = true;
   FOR_EACH_ANALYZER(a) {
     const Builtin *b = builtin_of(a);
-    if (b == nullptr || plan.count == kMaxBuiltin) {
-      plan.usable = false;
-      return;
-    }
+    if (b == nullptr || plan.count == kMaxBuiltin) return;
     plan.record[plan.count] = a;
     plan.analyze[plan.count] = a->analyze;
     plan.first_edges[plan.count] = b->first_edges;
@@ -179,6 +176,14 @@ void rebuild_plan() {
     plan.record[plan.count] = nullptr;
   }
   fill_segments();
+}
+
+// Whether the plan, rebuilt when the list has changed, is the list: every entry a
+// built-in. `worth` as plan_matches_list gives it.
+bool plan_covers_list(uint16_t first_edge, uint32_t *worth) {
+  if (plan_matches_list(first_edge, worth)) return true;
+  rebuild_plan();
+  return plan_matches_list(first_edge, worth);
 }
 
 }  // namespace
@@ -222,8 +227,7 @@ void score_capture_edges(ir_t *ir, uint16_t len) {
     }
   } else {
     uint32_t worth = 0;  // not needed here: every enabled analyzer scores to the end
-    if (!plan_matches_list(ir->buf[0], &worth)) rebuild_plan();
-    if (plan.usable && !LOG_ON(4)) {
+    if (plan_covers_list(ir->buf[0], &worth) && !LOG_ON(4)) {
       // No line to keep in order: each analyzer scores the whole capture in turn.
       for (int k = 0; k < plan.count; ++k)
         if (plan.record[k]->enabled) plan.score[k].all(ir->buf, len, plan.record[k], 0xFFFF);
@@ -241,10 +245,7 @@ bool analyze_and_reset(ir_t *ir, uint16_t len, rc_proto *verdict) {
   if (LOG_ON(4)) return false;
   const uint16_t first_edge = ir->buf[0];
   uint32_t worth = 0;
-  if (!plan_matches_list(first_edge, &worth)) {
-    rebuild_plan();
-    if (!plan.usable || !plan_matches_list(first_edge, &worth)) return false;
-  }
+  if (!plan_covers_list(first_edge, &worth)) return false;
   // No line to keep in order: each analyzer worth it scores the whole capture in
   // turn, the one closest last time first. On a short capture the closest one so
   // far bounds the rest, which stop once past it; the choice stays the one of the

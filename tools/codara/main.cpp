@@ -78,7 +78,6 @@ std::string description(const ir_prot &p) {
   return d;
 }
 
-
 struct DecodeOptions {
   std::vector<std::string> files;
   bool json = false;
@@ -243,7 +242,6 @@ struct EncodeOptions {
   std::string format = "raw";
   int count = 1;
 };
-
 
 bool parse_scancode(const std::string &s, uint32_t &out) {
   bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
